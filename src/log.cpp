@@ -1,0 +1,134 @@
+#include "log.h"
+
+#include "types.h"
+
+namespace app {
+
+namespace {
+bool logEnabled = false;
+std::string logPath;
+std::FILE* logFile = nullptr;
+
+#ifdef _WIN32
+constexpr char pathSeparator = '\\';
+#else
+constexpr char pathSeparator = '/';
+#endif
+
+void logRegister(const char* name, uint32_t value) {
+    log(format("%s: %u 0x%x", name, value, value));
+}
+void logFlag(const char* name, bool flag) { log(format("%s: %d", name, flag ? 1 : 0)); }
+}  // namespace
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && (folder.back() == '/' || folder.back() == pathSeparator))
+        return folder + name;
+    return folder + pathSeparator + name;
+}
+
+std::u16string utf8ToUtf16(const std::string& text) {
+    std::u16string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        uint8_t lead = static_cast<uint8_t>(text[i]);
+        uint32_t cp;
+        size_t extra;
+        if (lead < 0x80) { cp = lead; extra = 0; }
+        else if ((lead & 0xE0) == 0xC0) { cp = lead & 0x1Fu; extra = 1; }
+        else if ((lead & 0xF0) == 0xE0) { cp = lead & 0x0Fu; extra = 2; }
+        else if ((lead & 0xF8) == 0xF0) { cp = lead & 0x07u; extra = 3; }
+        else { out.push_back(u'\xFFFD'); ++i; continue; }
+        bool valid = true;
+        for (size_t k = 1; k <= extra; ++k) {
+            if (i + k >= text.size()) { valid = false; break; }
+            uint8_t next = static_cast<uint8_t>(text[i + k]);
+            if ((next & 0xC0) != 0x80) { valid = false; break; }
+            cp = (cp << 6) | (next & 0x3Fu);
+        }
+        if (!valid) { out.push_back(u'\xFFFD'); ++i; continue; }
+        i += extra + 1;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return out;
+}
+
+std::FILE* openFile(const std::string& utf8Path, const char* mode) {
+#ifdef _WIN32
+    std::u16string wide = utf8ToUtf16(utf8Path);
+    std::u16string wideMode = utf8ToUtf16(mode);
+    return _wfopen(reinterpret_cast<const wchar_t*>(wide.c_str()),
+                   reinterpret_cast<const wchar_t*>(wideMode.c_str()));
+#else
+    std::string narrowMode;
+    for (const char* c = mode; *c; ++c)
+        if (*c != 't') narrowMode.push_back(*c);  // text mode is the default here
+    return std::fopen(utf8Path.c_str(), narrowMode.c_str());
+#endif
+}
+
+void initLog(const std::string& dataDir) {
+    logPath = joinPath(dataDir, "log.txt");
+    logEnabled = true;
+}
+
+bool openLog() {
+    if (logFile) return true;
+    logFile = openFile(logPath, "wt");
+    return logFile != nullptr;
+}
+
+void log(const std::string& message) {
+    if (!logEnabled || !openLog()) return;
+    std::fwrite(message.data(), 1, message.size(), logFile);
+    std::fputc('\n', logFile);
+}
+
+void warning(const std::string& message) { log("Warning: " + message); }
+
+void resetLogForTests() {
+    if (logFile) std::fclose(logFile);
+    logFile = nullptr;
+    logEnabled = false;
+    logPath.clear();
+}
+
+void logProgramExecutionAborted(const std::string& message) {
+    log("Program execution aborted: " + message);
+}
+void warnDllNameNotFound(const std::string& dllName) { warning("DLL name not found: " + dllName); }
+void warnExportNameNotFound(const std::string& name) {
+    warning("GetProcAddress() export name not found: " + name);
+}
+void warnModuleNotSupported(uint32_t module) {
+    warning(format("GetProcAddress() module not supported: %u", module));
+}
+void warnFunctionNotFoundInModule(const std::string& function, const std::string& dll) {
+    warning("GetProcAddress() function " + function + " not found in module " + dll);
+}
+void logEip(uint32_t value) { logRegister("eip", value); }
+void logEax(uint32_t value) { logRegister("eax", value); }
+void logEcx(uint32_t value) { logRegister("ecx", value); }
+void logEdx(uint32_t value) { logRegister("edx", value); }
+void logEbx(uint32_t value) { logRegister("ebx", value); }
+void logEsp(uint32_t value) { logRegister("esp", value); }
+void logEbp(uint32_t value) { logRegister("ebp", value); }
+void logEsi(uint32_t value) { logRegister("esi", value); }
+void logEdi(uint32_t value) { logRegister("edi", value); }
+void logCf(bool flag) { logFlag("cf", flag); }
+void logDf(bool flag) { logFlag("df", flag); }
+void logOf(bool flag) { logFlag("of", flag); }
+void logSf(bool flag) { logFlag("sf", flag); }
+void logZf(bool flag) { logFlag("zf", flag); }
+void logFpuControlWord(uint16_t value) { log(format("FPU cw: 0x%x", static_cast<unsigned>(value))); }
+void logInvalidAddress(uint32_t address) { log(format("Address is not valid: 0x%x", address)); }
+void logOpenGLError(uint32_t error) { log(format("OpenGL error: %u", error)); }
+
+}  // namespace app

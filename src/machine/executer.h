@@ -1,0 +1,47 @@
+// The x86 interpreter and the run loop.
+#pragma once
+
+#include <cstdint>
+
+#include "types.h"
+
+namespace machine {
+
+using app::Addr;
+
+// The return address that callGuest pushes; never memory, never a handler.
+constexpr Addr guestReturnSentinel{0xFFFFFFF0};
+
+// Runs guest code from target until it returns to the sentinel or the halt
+// flag is set. Handlers may nest it.
+void callGuest(Addr target);
+
+// Decodes and carries out one instruction at eip.
+void executeInstruction();
+
+// ---- Decoder state and helpers shared by the instruction families ---------
+extern bool fsPrefix;           // 0x64
+extern bool addressSizePrefix;  // 0x67
+extern bool repPrefix;          // 0xF3
+extern bool operandSizePrefix;  // 0x66
+extern Addr instructionStart;   // first byte of the instruction (its first prefix)
+extern uint8_t opcode;          // the byte after the prefixes
+
+uint8_t fetchByte();
+Addr decodeModRMAddress(uint8_t modrm);
+Addr decodeModRMAddress16(uint8_t modrm);
+Addr decodeSIBAddress(uint8_t mod);
+
+// The x87 escapes (D8, D9, DB to DF) and FWAIT (9B), in the x87 family file.
+void executeFpuD8();
+void executeFpuD9();
+void executeFpuDB();
+void executeFpuDC();
+void executeFpuDD();
+void executeFpuDE();
+void executeFpuDF();
+void executeWait();
+
+void resetDecoderForTests();
+
+}  // namespace machine

@@ -1,0 +1,137 @@
+// The guest machine's state and memory.
+//
+// One plain record of registers and flags, and a short list of memory blocks
+// that make up the guest's 32-bit address space. All of it is module state of
+// the one thread; every guest failure is a ProgramException.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "types.h"
+
+namespace peloader { class Program; }
+
+namespace machine {
+
+using app::Addr;
+using app::Val8;
+using app::Val16;
+using app::Val32;
+using app::Val64;
+
+// Register numbers of the x86 encoding.
+enum Reg : uint32_t { EAX = 0, ECX = 1, EDX = 2, EBX = 3, ESP = 4, EBP = 5, ESI = 6, EDI = 7 };
+
+struct MachineState {
+    Addr eip;
+    union {
+        Val32 reg[8];  // indexed by the encoding's register number
+        struct { Val32 eax, ecx, edx, ebx, esp, ebp, esi, edi; };
+    };
+    bool cf, df, of, sf, zf;
+    uint16_t fpuControlWord;
+    bool exitRequested;    // the guest asked to end, or a quit was seen
+    bool executionFailed;  // a ProgramException left the guest run
+};
+
+constexpr uint16_t initialFpuControlWord = 0x033F;
+
+extern MachineState state;
+
+// AL..BH: numbers 0-3 are bits 0-7 of registers 0-3, numbers 4-7 bits 8-15.
+Val8 getReg8(uint32_t index);
+void setReg8(uint32_t index, Val8 value);
+Val16 getReg16(uint32_t index);
+void setReg16(uint32_t index, Val16 value);
+
+// ---- Memory blocks --------------------------------------------------------
+
+constexpr Addr stackBase{0x100000};
+constexpr Addr mappedMemoryAddress{0xE0000000};
+
+struct MemoryBlock {
+    Addr start;
+    uint8_t* data;      // the block's bytes; never move while the block exists
+    uint32_t capacity;  // length of data
+    uint32_t size;      // accessible bytes from start (heap: the size last asked for)
+};
+
+void addMemoryBlock(Addr start, std::span<const uint8_t> data, bool isCode);
+MemoryBlock& findBlock(uint32_t length, Addr address);
+int32_t findBlockIndex(Addr address);
+bool isValidAddress(Addr address);
+const std::vector<MemoryBlock>& memoryBlocks();
+
+Val8 readMemory8(bool fs, Addr address);
+void writeMemory8(bool fs, Addr address, Val8 value);
+Val16 readMemory16(bool fs, Addr address);
+void writeMemory16(bool fs, Addr address, Val16 value);
+Val32 readMemory32(bool fs, Addr address);
+void writeMemory32(bool fs, Addr address, Val32 value);
+
+// Instruction fetch at eip from the code block, advancing eip.
+Val8 fetchCode8();
+Val16 fetchCode16();
+Val32 fetchCode32();
+
+void push32(Val32 value);
+Val32 pop32();
+// eip = the dword at esp; esp += 4. Argument bytes stay.
+void returnToGuest();
+
+// ---- Heap and special blocks ----------------------------------------------
+
+Addr allocate(uint32_t size);
+Addr allocateCopy(std::span<const uint8_t> data);
+void free(Addr address);
+void allocateTEB(uint32_t size);
+Addr addMappedMemory(std::span<uint8_t> hostData);
+void removeMappedMemory(Addr address);
+
+// ---- Host views -------------------------------------------------------------
+// A view points at guest bytes inside one block; writing through it changes
+// guest memory. A range that would pass its block's end is refused.
+
+uint8_t* hostPointer4(Addr address);
+uint8_t* hostPointer8(Addr address);
+uint8_t* hostPointer10(Addr address);
+uint8_t* hostPointer12(Addr address);
+uint8_t* hostPointer16(Addr address);
+uint8_t* hostPointer20(Addr address);
+uint8_t* hostPointer24(Addr address);
+uint8_t* hostPointer32(Addr address);
+uint8_t* hostPointer48(Addr address);
+std::span<uint8_t> hostSlice(Addr address, uint32_t n);
+std::span<uint8_t> hostSliceToEnd(Addr address);
+
+// n little-endian guest dwords, read and written one at a time (guest
+// addresses need not be aligned). An index past the view is a RangeError.
+struct WordView {
+    uint8_t* bytes;
+    uint32_t count;
+    uint32_t get(uint32_t index) const;
+    void set(uint32_t index, uint32_t value) const;
+};
+WordView hostSliceUint(Addr address, uint32_t n);
+
+inline uint32_t loadLe32(const uint8_t* p) { uint32_t v; std::memcpy(&v, p, 4); return v; }
+inline void storeLe32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+inline uint16_t loadLe16(const uint8_t* p) { uint16_t v; std::memcpy(&v, p, 2); return v; }
+inline void storeLe16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
+
+// ---- Guest image and dump -------------------------------------------------
+
+void initialiseMachine(const peloader::Program& program);
+void bindProgramImports(const peloader::Program& program);
+void dumpState();
+void dumpMemory(Addr address);
+
+// Test hook: forgets every block, the heap, the TEB, the mapped block, the
+// state, the bindings and the decoder's prefix flags.
+void resetMachineForTests();
+
+}  // namespace machine
