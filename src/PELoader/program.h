@@ -60,6 +60,8 @@ Section makeSection(uint32_t address, uint32_t virtualSize, std::span<const uint
                     bool isCode);
 // MurmurHash3_x64_128 with seed 0: h1 then h2, each little-endian.
 std::array<uint8_t, 16> murmurDigest(std::span<const uint8_t> bytes);
+// The same hash with any seed (murmurDigest is seed 0).
+std::array<uint8_t, 16> murmurHash3x64_128(std::span<const uint8_t> bytes, uint32_t seed);
 std::string toLowerHex(const std::array<uint8_t, 16>& digest);
 
 }  // namespace peloader
