@@ -24,6 +24,10 @@ void bindFunction(const std::string& dll, const std::string& name, Addr address,
 void bindHook(Addr address, NativeHandler handler);
 const BoundImports& getImports();
 const std::unordered_map<uint32_t, NativeHandler>& getHandlers();
+// Changes whenever a binding is made or the tables are reset; the run loop
+// rebuilds its flat dispatch tables when it differs from the one they were
+// built for.
+uint32_t bindingsVersion();
 std::string normalizeDllName(const std::string& name);
 bool lookupImport(const std::string& dll, const std::string& name, uint32_t& address);
 

@@ -41,6 +41,9 @@ void executeFpuDD();
 void executeFpuDE();
 void executeFpuDF();
 void executeWait();
+// Test hook: the x87 family's own state (which exceptions the guest's control
+// word unmasks) back to its start; the host unit is left as it is.
+void resetX87ForTests();
 
 void resetDecoderForTests();
 

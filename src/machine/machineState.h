@@ -65,23 +65,26 @@ MemoryBlock& findBlock(uint32_t length, Addr address);
 int32_t findBlockIndex(Addr address);
 bool isValidAddress(Addr address);
 const std::vector<MemoryBlock>& memoryBlocks();
+// The block instructions are fetched from, or nullptr. Valid until a block is added.
+const MemoryBlock* codeBlock();
 
-Val8 readMemory8(bool fs, Addr address);
-void writeMemory8(bool fs, Addr address, Val8 value);
-Val16 readMemory16(bool fs, Addr address);
-void writeMemory16(bool fs, Addr address, Val16 value);
-Val32 readMemory32(bool fs, Addr address);
-void writeMemory32(bool fs, Addr address, Val32 value);
+// (Defined inline at the end of this header: they are the interpreter's hot path.)
+inline Val8 readMemory8(bool fs, Addr address);
+inline void writeMemory8(bool fs, Addr address, Val8 value);
+inline Val16 readMemory16(bool fs, Addr address);
+inline void writeMemory16(bool fs, Addr address, Val16 value);
+inline Val32 readMemory32(bool fs, Addr address);
+inline void writeMemory32(bool fs, Addr address, Val32 value);
 
 // Instruction fetch at eip from the code block, advancing eip.
-Val8 fetchCode8();
-Val16 fetchCode16();
-Val32 fetchCode32();
+inline Val8 fetchCode8();
+inline Val16 fetchCode16();
+inline Val32 fetchCode32();
 
-void push32(Val32 value);
-Val32 pop32();
+inline void push32(Val32 value);
+inline Val32 pop32();
 // eip = the dword at esp; esp += 4. Argument bytes stay.
-void returnToGuest();
+inline void returnToGuest();
 
 // ---- Heap and special blocks ----------------------------------------------
 
@@ -133,5 +136,102 @@ void dumpMemory(Addr address);
 // Test hook: forgets every block, the heap, the TEB, the mapped block, the
 // state, the bindings and the decoder's prefix flags.
 void resetMachineForTests();
+
+// ---- Fast paths -------------------------------------------------------------
+// The accesses above, inlined: a hit in the last block found, or a fetch
+// inside the code block, costs a subtraction and two compares. Everything
+// else (misses, the FS segment, every error) goes out of line, with exactly
+// the results and messages of the block search.
+
+namespace fastPath {
+
+// The last block the search found (an empty block when none is cached). It
+// is only ever a block for which a non-empty, non-wrapping range inside it
+// gives the block the full search would give.
+extern MemoryBlock* lastHit;
+
+// The code block as fetch sees it; size 0 when there is none.
+struct CodeWindow {
+    const uint8_t* bytes;
+    uint32_t start;
+    uint32_t size;
+};
+extern CodeWindow code;
+
+uint8_t* searchedBytes(uint32_t length, Addr address);  // search, then the end test
+uint8_t* fsBytes(Addr offset);                          // the TEB, with its two errors
+[[noreturn]] void failFetch();                          // "Code memory block ..." / "Unable ..."
+[[noreturn]] void failFsWidth(bool write, int bits);
+[[noreturn]] void failStackOverflow();
+
+// The host bytes of [address, address + length) inside one block.
+inline uint8_t* bytes(uint32_t length, Addr address) {
+    const MemoryBlock* block = lastHit;
+    uint32_t offset = address.v - block->start.v;
+    if (offset < block->size && length <= block->size - offset) return block->data + offset;
+    return searchedBytes(length, address);
+}
+
+inline const uint8_t* codeBytes(uint32_t n) {
+    uint32_t offset = state.eip.v - code.start;
+    if (offset >= code.size || code.size - offset < n) failFetch();
+    return code.bytes + offset;
+}
+
+}  // namespace fastPath
+
+inline Val8 readMemory8(bool fs, Addr address) {
+    if (fs) fastPath::failFsWidth(false, 8);
+    return Val8{*fastPath::bytes(1, address)};
+}
+inline void writeMemory8(bool fs, Addr address, Val8 value) {
+    if (fs) fastPath::failFsWidth(true, 8);
+    *fastPath::bytes(1, address) = value.v;
+}
+inline Val16 readMemory16(bool fs, Addr address) {
+    if (fs) fastPath::failFsWidth(false, 16);
+    return Val16{loadLe16(fastPath::bytes(2, address))};
+}
+inline void writeMemory16(bool fs, Addr address, Val16 value) {
+    if (fs) fastPath::failFsWidth(true, 16);
+    storeLe16(fastPath::bytes(2, address), value.v);
+}
+inline Val32 readMemory32(bool fs, Addr address) {
+    return Val32{loadLe32(fs ? fastPath::fsBytes(address) : fastPath::bytes(4, address))};
+}
+inline void writeMemory32(bool fs, Addr address, Val32 value) {
+    storeLe32(fs ? fastPath::fsBytes(address) : fastPath::bytes(4, address), value.v);
+}
+
+inline Val8 fetchCode8() {
+    Val8 value{*fastPath::codeBytes(1)};
+    state.eip.v += 1;
+    return value;
+}
+inline Val16 fetchCode16() {
+    Val16 value{loadLe16(fastPath::codeBytes(2))};
+    state.eip.v += 2;
+    return value;
+}
+inline Val32 fetchCode32() {
+    Val32 value{loadLe32(fastPath::codeBytes(4))};
+    state.eip.v += 4;
+    return value;
+}
+
+inline void push32(Val32 value) {
+    state.esp.v -= 4;  // stays lowered when the push fails
+    if (static_cast<int32_t>(state.esp.v - stackBase.v) < 0) fastPath::failStackOverflow();
+    storeLe32(fastPath::bytes(4, app::toAddr(state.esp)), value.v);
+}
+inline Val32 pop32() {
+    Val32 value{loadLe32(fastPath::bytes(4, app::toAddr(state.esp)))};
+    state.esp.v += 4;
+    return value;
+}
+inline void returnToGuest() {
+    state.eip = Addr{loadLe32(fastPath::bytes(4, app::toAddr(state.esp)))};
+    state.esp.v += 4;
+}
 
 }  // namespace machine

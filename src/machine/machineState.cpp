@@ -1,0 +1,484 @@
+// The guest machine's state and memory: registers, the block list and its
+// search, typed accesses, instruction fetch, the stack, the heap, the TEB,
+// the mapped block, host views, the guest image set-up and the state dump.
+#include "machine/machineState.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <memory>
+
+#include "PELoader/program.h"
+#include "log.h"
+#include "machine/binding.h"
+#include "machine/executer.h"
+#include "machine/process.h"
+
+namespace machine {
+
+MachineState state = {Addr{0}, {}, false, false, false, false, false,
+                      initialFpuControlWord, false, false};
+
+namespace {
+
+// Zeroed host bytes that never move. calloc keeps large, mostly untouched
+// blocks (the stack, big heap requests) cheap.
+struct FreeBytes {
+    void operator()(uint8_t* p) const { std::free(p); }
+};
+using OwnedBytes = std::unique_ptr<uint8_t, FreeBytes>;
+
+OwnedBytes zeroedBytes(uint32_t capacity) {
+    void* p = std::calloc(capacity == 0 ? 1 : capacity, 1);
+    if (p == nullptr) throw std::bad_alloc();
+    return OwnedBytes(static_cast<uint8_t*>(p));
+}
+
+std::vector<MemoryBlock> blocks;
+std::vector<OwnedBytes> ownedBytes;  // the bytes of every block we made, TEB included
+std::map<uint32_t, std::vector<int32_t>> freeLists;  // capacity -> freed block indexes
+Addr nextFreeAddress{0};
+
+bool haveCodeBlock = false;
+int32_t codeIndex = -1;
+
+bool haveTeb = false;
+MemoryBlock tebBlock{};
+
+bool haveMapped = false;
+MemoryBlock mappedBlock{};
+
+// The last-hit cache (fastPath::lastHit) holds a block only while the blocks
+// ascend without overlap inside a span of at most 2^31 bytes: then ordering
+// by opCmp agrees with unsigned order, at most one block can hold a non-empty
+// range and the search always finds it, so a hit gives the block the search
+// would. A block that overlaps the mapped block is never cached (the mapped
+// block comes first), nor one that reaches into the reserved range.
+// Behind it sits the block hit before, so code that alternates between the
+// stack and one data block does not search on every access.
+MemoryBlock noBlock{Addr{0}, nullptr, 0, 0};
+MemoryBlock* previousHit = &noBlock;
+bool layoutIsOrdered = true;
+
+void forgetLastHit() {
+    fastPath::lastHit = &noBlock;
+    previousHit = &noBlock;
+}
+
+void makeLastHit(MemoryBlock* block) {
+    if (block == fastPath::lastHit) return;
+    previousHit = fastPath::lastHit;
+    fastPath::lastHit = block;
+}
+
+[[noreturn]] void failLookup(Addr address, uint32_t length) {
+    throw app::ProgramException(app::format(
+        "Attempted to lookup invalid memory address: 0x%x  size: %u", address.v, length));
+}
+
+void noteLayout(const MemoryBlock& added) {
+    forgetLastHit();  // the vector may have moved
+    uint64_t end = uint64_t{added.start.v} + added.capacity;
+    if (end > 0x100000000ull) layoutIsOrdered = false;
+    if (blocks.size() >= 2) {
+        const MemoryBlock& before = blocks[blocks.size() - 2];
+        if (added.start.v < uint64_t{before.start.v} + before.capacity) layoutIsOrdered = false;
+    }
+    if (end - blocks.front().start.v > 0x80000000ull) layoutIsOrdered = false;
+}
+
+MemoryBlock& appendBlock(Addr start, uint32_t capacity, uint32_t size) {
+    ownedBytes.push_back(zeroedBytes(capacity));
+    blocks.push_back(MemoryBlock{start, ownedBytes.back().get(), capacity, size});
+    noteLayout(blocks.back());
+    return blocks.back();
+}
+
+// The fetch window leaves out any part of the block past 2^32: an eip there
+// would be below the block's start, where fetch fails anyway.
+void updateCodeWindow() {
+    const MemoryBlock& block = blocks[static_cast<size_t>(codeIndex)];
+    uint64_t room = 0x100000000ull - block.start.v;
+    fastPath::code = {block.data, block.start.v,
+                      static_cast<uint32_t>(std::min<uint64_t>(block.size, room))};
+}
+
+void setCodeBlock(int32_t index) {
+    haveCodeBlock = true;
+    codeIndex = index;
+    updateCodeWindow();
+}
+
+bool overlapsMapped(const MemoryBlock& block) {
+    if (!haveMapped) return false;
+    uint64_t end = uint64_t{block.start.v} + block.capacity;
+    uint64_t mappedEnd = uint64_t{mappedBlock.start.v} + mappedBlock.size;
+    return block.start.v < mappedEnd && mappedBlock.start.v < end;
+}
+
+void remember(MemoryBlock& block) {
+    if (layoutIsOrdered && uint64_t{block.start.v} + block.capacity <= app::reservedAddressStart &&
+        !overlapsMapped(block))
+        makeLastHit(&block);
+}
+
+void rememberMapped() {
+    if (uint64_t{mappedBlock.start.v} + mappedBlock.size <= 0x100000000ull)
+        makeLastHit(&mappedBlock);
+}
+
+// The block search without the mapped block and the cache: a binary search
+// while eight or more candidates remain, then a scan. -1 when no block holds
+// the range.
+int32_t searchBlocks(uint32_t length, Addr address) {
+    if (!app::isMemoryAddress(address)) return -1;
+    int32_t lo = 0;
+    int32_t hi = static_cast<int32_t>(blocks.size()) - 1;
+    while (hi - lo >= 8) {
+        int32_t mid = (lo + hi) / 2;
+        const MemoryBlock& block = blocks[static_cast<size_t>(mid)];
+        if (address.opCmp(block.start) < 0)
+            hi = mid - 1;
+        else if (app::rangeContains(address, length, block.start, block.size))
+            return mid;
+        else
+            lo = mid + 1;
+    }
+    for (int32_t i = lo; i <= hi; ++i) {
+        const MemoryBlock& block = blocks[static_cast<size_t>(i)];
+        if (app::rangeContains(address, length, block.start, block.size)) return i;
+    }
+    return -1;
+}
+
+bool cacheHolds(const MemoryBlock* block, uint32_t length, Addr address) {
+    uint32_t offset = address.v - block->start.v;
+    return offset < block->size && length <= block->size - offset;
+}
+
+// Length 0 bypasses the cache: at a boundary the lower block wins.
+uint8_t* blockBytes(uint32_t length, Addr address) {
+    return length == 0 ? fastPath::searchedBytes(0, address) : fastPath::bytes(length, address);
+}
+
+}  // namespace
+
+// ---- Fast-path support ------------------------------------------------------
+
+namespace fastPath {
+
+MemoryBlock* lastHit = &noBlock;
+CodeWindow code = {nullptr, 0, 0};
+
+// The end is computed without wrap-around, so a range never reaches past its
+// block, whatever length the guest chose.
+uint8_t* searchedBytes(uint32_t length, Addr address) {
+    MemoryBlock& block = findBlock(length, address);
+    uint64_t offset = address.v - block.start.v;
+    if (offset + length > block.size) failLookup(address, length);
+    return block.data + offset;
+}
+
+uint8_t* fsBytes(Addr offset) {
+    if (!haveTeb) throw app::ProgramException("TEB not allocated");
+    if (uint64_t{offset.v} + 4 > tebBlock.size)
+        throw app::ProgramException(
+            app::format("Invalid offset from fs register: 0x%x", offset.v));
+    return tebBlock.data + offset.v;
+}
+
+void failFetch() {
+    if (!haveCodeBlock) throw app::ProgramException("Code memory block not initialised");
+    throw app::ProgramException(app::format(
+        "Unable to read instruction outside of code memory block. eip = 0x%x", state.eip.v));
+}
+
+void failFsWidth(bool write, int bits) {
+    throw app::ProgramException(
+        write ? app::format("Writing %d-bit value to FS segment is not supported.", bits)
+              : app::format("Reading %d-bit value from FS segment is not supported.", bits));
+}
+
+void failStackOverflow() { throw app::ProgramException("Stack overflow"); }
+
+}  // namespace fastPath
+
+// ---- Registers --------------------------------------------------------------
+
+Val8 getReg8(uint32_t index) {
+    return Val8{static_cast<uint8_t>(index < 4 ? state.reg[index].v : state.reg[index - 4].v >> 8)};
+}
+
+void setReg8(uint32_t index, Val8 value) {
+    if (index < 4)
+        state.reg[index].v = (state.reg[index].v & 0xFFFFFF00u) | value.v;
+    else
+        state.reg[index - 4].v = (state.reg[index - 4].v & 0xFFFF00FFu) | (uint32_t{value.v} << 8);
+}
+
+Val16 getReg16(uint32_t index) { return Val16{static_cast<uint16_t>(state.reg[index].v)}; }
+
+void setReg16(uint32_t index, Val16 value) {
+    state.reg[index].v = (state.reg[index].v & 0xFFFF0000u) | value.v;
+}
+
+// ---- Blocks and search ------------------------------------------------------
+
+void addMemoryBlock(Addr start, std::span<const uint8_t> data, bool isCode) {
+    if (data.size() > 0xFFFFFFFFu) throw app::RangeError("memory block larger than 4 GiB");
+    uint32_t length = static_cast<uint32_t>(data.size());
+    MemoryBlock& block = appendBlock(start, length, length);
+    if (length != 0) std::memcpy(block.data, data.data(), length);
+    Addr end = app::addrAdd(start, length);
+    if (end.opCmp(nextFreeAddress) > 0) nextFreeAddress = end;
+    if (isCode) setCodeBlock(static_cast<int32_t>(blocks.size() - 1));
+}
+
+MemoryBlock& findBlock(uint32_t length, Addr address) {
+    if (haveMapped && app::rangeContains(address, length, mappedBlock.start, mappedBlock.size)) {
+        if (length != 0) rememberMapped();
+        return mappedBlock;
+    }
+    // Length 0 bypasses the cache: at a boundary the lower block wins.
+    if (length != 0) {
+        if (cacheHolds(fastPath::lastHit, length, address)) return *fastPath::lastHit;
+        if (cacheHolds(previousHit, length, address)) {
+            makeLastHit(previousHit);
+            return *fastPath::lastHit;
+        }
+    }
+    int32_t index = searchBlocks(length, address);
+    if (index < 0) failLookup(address, length);
+    MemoryBlock& block = blocks[static_cast<size_t>(index)];
+    if (length != 0) remember(block);
+    return block;
+}
+
+int32_t findBlockIndex(Addr address) {
+    int32_t index = searchBlocks(0, address);
+    if (index < 0)
+        throw app::ProgramException(
+            app::format("Attempted to lookup invalid memory address: 0x%x", address.v));
+    return index;
+}
+
+bool isValidAddress(Addr address) {
+    if (!app::isMemoryAddress(address)) return false;
+    for (const MemoryBlock& block : blocks)
+        if (app::rangeContains(address, 1, block.start, block.size)) return true;
+    return false;
+}
+
+const std::vector<MemoryBlock>& memoryBlocks() { return blocks; }
+
+const MemoryBlock* codeBlock() {
+    return haveCodeBlock ? &blocks[static_cast<size_t>(codeIndex)] : nullptr;
+}
+
+// ---- Heap and special blocks --------------------------------------------------
+
+Addr allocate(uint32_t size) {
+    if (size > 0x10000000u) throw app::ProgramException("Size too large to allocate");
+    uint32_t capacity = 16;
+    while (capacity < size) capacity *= 2;
+
+    auto reusable = freeLists.find(capacity);
+    if (reusable != freeLists.end() && !reusable->second.empty()) {
+        int32_t index = reusable->second.back();  // last freed, first reused
+        reusable->second.pop_back();
+        MemoryBlock& block = blocks[static_cast<size_t>(index)];
+        block.size = size;
+        if (index == codeIndex) updateCodeWindow();  // a freed code block keeps fetching right
+        std::memset(block.data, 0, size);
+        return block.start;
+    }
+
+    Addr start = nextFreeAddress;
+    nextFreeAddress = app::addrAdd(start, capacity + 4);
+    nextFreeAddress.alignUp();
+    appendBlock(start, capacity, size);
+    return start;
+}
+
+Addr allocateCopy(std::span<const uint8_t> data) {
+    if (data.size() > 0xFFFFFFFFu) throw app::RangeError("allocation larger than 4 GiB");
+    uint32_t length = static_cast<uint32_t>(data.size());
+    Addr address = allocate(length);
+    findBlock(1, address);  // an empty copy fails here: its block has no first byte
+    std::memcpy(hostSlice(address, length).data(), data.data(), length);
+    return address;
+}
+
+void free(Addr address) {
+    // The block that starts here; a heap block may begin exactly where the
+    // block before it ends, and the search would find that earlier block.
+    int32_t index = -1;
+    for (size_t i = blocks.size(); i-- > 0;) {
+        if (blocks[i].start == address) {
+            index = static_cast<int32_t>(i);
+            break;
+        }
+    }
+    if (index < 0) index = findBlockIndex(address);
+    freeLists[blocks[static_cast<size_t>(index)].capacity].push_back(index);
+}
+
+void allocateTEB(uint32_t size) {
+    ownedBytes.push_back(zeroedBytes(size));
+    tebBlock = MemoryBlock{Addr{0}, ownedBytes.back().get(), size, size};
+    haveTeb = true;
+}
+
+Addr addMappedMemory(std::span<uint8_t> hostData) {
+    if (haveMapped) throw app::ProgramException("Multiple mapped-memory blocks not supported");
+    if (hostData.size() > 0xFFFFFFFFu) throw app::RangeError("mapped block larger than 4 GiB");
+    uint32_t length = static_cast<uint32_t>(hostData.size());
+    mappedBlock = MemoryBlock{mappedMemoryAddress, hostData.data(), length, length};
+    haveMapped = true;
+    forgetLastHit();  // the cached block may lie under the mapped one
+    return mappedMemoryAddress;
+}
+
+void removeMappedMemory(Addr address) {
+    if (!haveMapped || address != mappedMemoryAddress)
+        throw app::ProgramException("Invalid mapped-memory address");
+    haveMapped = false;
+    mappedBlock = MemoryBlock{};
+    forgetLastHit();
+}
+
+// ---- Host views ---------------------------------------------------------------
+
+uint8_t* hostPointer4(Addr address) { return blockBytes(4, address); }
+uint8_t* hostPointer8(Addr address) { return blockBytes(8, address); }
+uint8_t* hostPointer10(Addr address) { return blockBytes(10, address); }
+uint8_t* hostPointer12(Addr address) { return blockBytes(12, address); }
+uint8_t* hostPointer16(Addr address) { return blockBytes(16, address); }
+uint8_t* hostPointer20(Addr address) { return blockBytes(20, address); }
+uint8_t* hostPointer24(Addr address) { return blockBytes(24, address); }
+uint8_t* hostPointer32(Addr address) { return blockBytes(32, address); }
+uint8_t* hostPointer48(Addr address) { return blockBytes(48, address); }
+
+std::span<uint8_t> hostSlice(Addr address, uint32_t n) { return {blockBytes(n, address), n}; }
+
+std::span<uint8_t> hostSliceToEnd(Addr address) {
+    MemoryBlock& block = findBlock(1, address);
+    uint32_t offset = address.v - block.start.v;
+    if (offset >= block.size) failLookup(address, 1);
+    return {block.data + offset, block.size - offset};
+}
+
+WordView hostSliceUint(Addr address, uint32_t n) {
+    uint64_t length = uint64_t{n} * 4;
+    if (length > 0xFFFFFFFFu) failLookup(address, static_cast<uint32_t>(length));
+    return WordView{blockBytes(static_cast<uint32_t>(length), address), n};
+}
+
+uint32_t WordView::get(uint32_t index) const {
+    if (index >= count) throw app::RangeError(app::format("word %u of a view of %u", index, count));
+    return loadLe32(bytes + uint64_t{index} * 4);
+}
+
+void WordView::set(uint32_t index, uint32_t value) const {
+    if (index >= count) throw app::RangeError(app::format("word %u of a view of %u", index, count));
+    storeLe32(bytes + uint64_t{index} * 4, value);
+}
+
+// ---- Guest image ---------------------------------------------------------------
+
+void initialiseMachine(const peloader::Program& program) {
+    state.esp = Val32{stackBase.v + program.stackReserve};
+    appendBlock(stackBase, program.stackReserve, program.stackReserve);
+    Addr stackEnd = app::addrAdd(stackBase, program.stackReserve);
+    if (stackEnd.opCmp(nextFreeAddress) > 0) nextFreeAddress = stackEnd;
+
+    for (const peloader::Section& section : program.sections)
+        addMemoryBlock(Addr{section.address}, section.data, section.isCode);
+    bindProgramImports(program);
+    allocateTEB(program.tls.present ? 48 : 4);
+    if (program.tls.present) setUpThreadLocalStorage(program.tls);
+}
+
+namespace {
+
+void bindImportSlot(const std::string& dll, const std::string& name, uint32_t slot) {
+    uint32_t bound = 0;
+    uint32_t target = lookupImport(dll, name, bound) ? bound : slot;
+    writeMemory32(false, Addr{slot}, Val32{target});
+}
+
+void bindDllImports(const std::string& storedName,
+                    const std::map<std::string, uint32_t>& functions) {
+    std::string dll = normalizeDllName(storedName);
+    for (const auto& [name, slot] : functions) bindImportSlot(dll, name, slot);
+}
+
+}  // namespace
+
+void bindProgramImports(const peloader::Program& program) {
+    for (const auto& [dll, functions] : program.imports()) bindDllImports(dll, functions);
+}
+
+// ---- Dump -----------------------------------------------------------------------
+
+void dumpState() {
+    app::log("Registers:");
+    app::logEip(state.eip.v);
+    app::logEax(state.eax.v);
+    app::logEcx(state.ecx.v);
+    app::logEdx(state.edx.v);
+    app::logEbx(state.ebx.v);
+    app::logEsp(state.esp.v);
+    app::logEbp(state.ebp.v);
+    app::logEsi(state.esi.v);
+    app::logEdi(state.edi.v);
+    app::logCf(state.cf);
+    app::logDf(state.df);
+    app::logOf(state.of);
+    app::logSf(state.sf);
+    app::logZf(state.zf);
+    app::logFpuControlWord(state.fpuControlWord);
+    if (app::isMemoryAddress(toAddr(state.esp))) {
+        app::log("Stack:");
+        dumpMemory(toAddr(state.esp));
+    }
+}
+
+void dumpMemory(Addr address) {
+    if (!isValidAddress(address)) {
+        app::logInvalidAddress(address.v);
+        return;
+    }
+    std::span<uint8_t> bytes = hostSliceToEnd(address);
+    for (size_t offset = 0; offset < bytes.size() && offset < 128; offset += 16) {
+        std::string line = app::format("0x%x ", address.v + static_cast<uint32_t>(offset));
+        for (size_t j = 0; j < 16 && offset + j < bytes.size(); ++j)
+            line += app::format(" %02x", static_cast<unsigned>(bytes[offset + j]));
+        app::log(line);
+    }
+}
+
+// ---- Tests ------------------------------------------------------------------------
+
+void resetMachineForTests() {
+    state = MachineState{Addr{0}, {}, false, false, false, false, false,
+                         initialFpuControlWord, false, false};
+    blocks.clear();
+    ownedBytes.clear();
+    freeLists.clear();
+    nextFreeAddress = Addr{0};
+    haveCodeBlock = false;
+    codeIndex = -1;
+    fastPath::code = {nullptr, 0, 0};
+    haveTeb = false;
+    tebBlock = MemoryBlock{};
+    haveMapped = false;
+    mappedBlock = MemoryBlock{};
+    forgetLastHit();
+    layoutIsOrdered = true;
+    resetBindingsForTests();
+    resetDecoderForTests();
+    resetX87ForTests();
+}
+
+}  // namespace machine

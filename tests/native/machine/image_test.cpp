@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include "PELoader/program.h"
+#include "guestFixture.h"
+
+namespace {
+
+using namespace machine;
+
+constexpr uint32_t exitProcessAddress = 0xF0001000;
+int exitProcessCalls = 0;
+void exitProcessHandler() {
+    ++exitProcessCalls;
+    returnToGuest();
+}
+
+// A small image: code at 0x401000, import slots at 0x402000, a second code
+// section at 0x403000 and data (the TLS template and index) at 0x404000.
+peloader::Program makeProgram(peloader::TlsInfo tls, peloader::Imports imports) {
+    std::vector<peloader::Section> sections;
+    sections.push_back(peloader::makeSection(0x401000, 0x10, guest::hexBytes("C3"), true));
+    sections.push_back(peloader::makeSection(0x402000, 0x20, {}, false));
+    sections.push_back(peloader::makeSection(0x403000, 0x10, guest::hexBytes("C3"), true));
+    sections.push_back(peloader::makeSection(
+        0x404000, 0x20, guest::hexBytes("11 22 33 44 55 66 77 88  00 00 00 00 00 00 00 00  EE EE EE EE"),
+        false));
+    return peloader::Program(0x401000, 0x10000, 4, 0, std::move(sections), "", {}, {},
+                             std::move(imports), tls);
+}
+
+const peloader::TlsInfo noTls{false, 0, 0, 0, 0, 0};
+const peloader::TlsInfo tlsOf8Plus8{true, 0x404000, 8, 0x404010, 0, 8};
+
+class ImageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetMachineForTests();
+        exitProcessCalls = 0;
+        bindFunction("kernel32.dll", "ExitProcess", Addr{exitProcessAddress}, exitProcessHandler);
+    }
+    void TearDown() override { resetMachineForTests(); }
+};
+
+TEST_F(ImageTest, LaysOutStackSectionsAndFetchesFromTheLastCodeSection) {
+    initialiseMachine(makeProgram(noTls, {}));
+    EXPECT_EQ(state.esp.v, 0x110000u);
+    const auto& blocks = memoryBlocks();
+    ASSERT_EQ(blocks.size(), 5u);
+    EXPECT_EQ(blocks[0].start.v, 0x100000u);
+    EXPECT_EQ(blocks[0].size, 0x10000u);
+    EXPECT_EQ(blocks[4].start.v, 0x404000u);
+    EXPECT_EQ(readMemory8(false, Addr{0x404003}).v, 0x44u);
+
+    state.eip = Addr{0x401000};
+    EXPECT_EQ(guest::errorOf([] { fetchCode8(); }),
+              "Unable to read instruction outside of code memory block. eip = 0x401000");
+    state.eip = Addr{0x403000};
+    EXPECT_EQ(fetchCode8().v, 0xC3u);
+
+    // Without TLS: a 4-byte TEB and no heap block.
+    EXPECT_EQ(readMemory32(true, Addr{0}).v, 0u);
+    EXPECT_EQ(guest::errorOf([] { readMemory32(true, Addr{0x2C}); }),
+              "Invalid offset from fs register: 0x2c");
+    EXPECT_EQ(allocate(4).v, 0x404020u);  // the heap starts at the last section's end
+}
+
+TEST_F(ImageTest, ImportSlotsHoldBoundAddressesOrThemselves) {
+    peloader::Imports imports{
+        {"KERNEL32.dll", {{"ExitProcess", 0x402000}, {"exitprocess", 0x402004}}},
+        {"GDI32.dll", {{"TextOutA", 0x402010}}},
+    };
+    initialiseMachine(makeProgram(noTls, imports));
+    EXPECT_EQ(readMemory32(false, Addr{0x402000}).v, exitProcessAddress);  // DLL name lower-cased
+    EXPECT_EQ(readMemory32(false, Addr{0x402004}).v, 0x402004u);  // function names are exact
+    EXPECT_EQ(readMemory32(false, Addr{0x402010}).v, 0x402010u);
+
+    callGuest(Addr{readMemory32(false, Addr{0x402000}).v});
+    EXPECT_EQ(exitProcessCalls, 1);
+    EXPECT_EQ(guest::errorOf([] { callGuest(Addr{readMemory32(false, Addr{0x402004}).v}); }),
+              "Unable to read instruction outside of code memory block. eip = 0x402004");
+}
+
+TEST_F(ImageTest, ImportSlotOutsideEveryBlockFails) {
+    peloader::Imports imports{{"kernel32.dll", {{"ExitProcess", 0x402020}}}};
+    EXPECT_EQ(guest::errorOf([&] { initialiseMachine(makeProgram(noTls, imports)); }),
+              "Attempted to lookup invalid memory address: 0x402020  size: 4");
+}
+
+TEST_F(ImageTest, StaticTlsCopiesTheTemplateIntoTheFirstHeapBlocks) {
+    initialiseMachine(makeProgram(tlsOf8Plus8, {}));
+    Addr slots = toAddr(readMemory32(true, Addr{0x2C}));
+    EXPECT_EQ(slots.v, 0x404020u);  // exactly at the end of the last section
+    Addr block = toAddr(readMemory32(false, slots));
+    EXPECT_EQ(guest::bytesAt(block, 16),
+              guest::hexBytes("11 22 33 44 55 66 77 88 00 00 00 00 00 00 00 00"));
+    EXPECT_EQ(guest::errorOf([&] { readMemory8(false, addrAdd(block, 16)); }),
+              app::format("Attempted to lookup invalid memory address: 0x%x  size: 1", block.v + 16));
+    EXPECT_EQ(readMemory32(false, Addr{0x404010}).v, 0u);  // the TLS index
+    EXPECT_EQ(readMemory32(true, Addr{0x18}).v, 0u);
+}
+
+TEST_F(ImageTest, TlsTotalThatWrapsOrIsTooLargeIsRefused) {
+    peloader::TlsInfo wrapping = tlsOf8Plus8;
+    wrapping.zeroFillSize = 0xFFFFFFFC;  // 8 + this wraps to 4
+    EXPECT_THROW(initialiseMachine(makeProgram(wrapping, {})), app::RangeError);
+    EXPECT_EQ(readMemory32(false, Addr{0x404010}).v, 0xEEEEEEEEu);  // nothing written
+    EXPECT_EQ(memoryBlocks().size(), 5u);                           // nothing allocated
+
+    resetMachineForTests();
+    peloader::TlsInfo huge = tlsOf8Plus8;
+    huge.zeroFillSize = 0x10000000;
+    EXPECT_EQ(guest::errorOf([&] { initialiseMachine(makeProgram(huge, {})); }),
+              "Size too large to allocate");
+}
+
+TEST(Bindings, TablesAndDllNames) {
+    resetMachineForTests();
+    bindFunction("kernel32.dll", "GetVersion", Addr{0xF0001005}, exitProcessHandler);
+    bindFunction("kernel32.dll", "GetVersion", Addr{0xF0001006}, exitProcessHandler);  // replaces
+    bindHook(Addr{0x4012CA}, exitProcessHandler);
+    uint32_t address = 123;
+    EXPECT_TRUE(lookupImport("kernel32.dll", "GetVersion", address));
+    EXPECT_EQ(address, 0xF0001006u);
+    EXPECT_FALSE(lookupImport("KERNEL32.DLL", "GetVersion", address));
+    EXPECT_EQ(address, 0u);
+    EXPECT_FALSE(lookupImport("kernel32.dll", "getversion", address));
+    EXPECT_EQ(normalizeDllName("KERNEL32.DLL"), "kernel32.dll");
+    EXPECT_EQ(normalizeDllName("User32.Dll"), "user32.dll");
+    EXPECT_EQ(getImports().at("kernel32.dll").size(), 1u);
+    EXPECT_EQ(getHandlers().size(), 3u);  // both addresses stay bound, and the hook
+    EXPECT_EQ(getHandlers().count(0x4012CA), 1u);
+    resetMachineForTests();
+    EXPECT_TRUE(getImports().empty());
+    EXPECT_TRUE(getHandlers().empty());
+}
+
+}  // namespace
