@@ -1,8 +1,15 @@
 // The main window, keyboard and mouse state.
+//
+// The decisions (taps, placements, the fullscreen switch, the cursor clip and
+// visibility) run over a WindowPlatform: the Windows one in the product, a
+// recording one in tests.
 #pragma once
 
 #include <cstdint>
 #include <span>
+#include <string>
+
+#include "engine/display.h"
 
 namespace engine {
 
@@ -17,5 +24,88 @@ std::span<uint8_t, 256> keyStates();
 void getMouseButtons(bool& left, bool& right);
 // Client coordinates; true when the cursor lies on the picture.
 bool getCursorPosition(int32_t& x, int32_t& y);
+
+// ---- Window state and decisions (engine.window) ---------------------------
+
+constexpr uint32_t styleFullscreen = 0x80000000;  // WS_POPUP
+constexpr uint32_t styleWindowed = 0x80CE0000;    // popup, caption, system menu, frame, minimise
+constexpr uint32_t styleVisible = 0x10000000;     // WS_VISIBLE
+constexpr int32_t gameWidth = 640;
+constexpr int32_t gameHeight = 480;
+
+struct Point {
+    int32_t x = 0;
+    int32_t y = 0;
+};
+
+struct WindowPlacement {
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    uint32_t style = 0;
+};
+
+// The window-system calls the decisions need.
+struct WindowPlatform {
+    // The rectangle enlarged for the style's frame (no menu).
+    Rect (*adjustWindowRect)(Rect client, uint32_t style);
+    // false when the client rectangle cannot be read.
+    bool (*clientSize)(void* window, int32_t& width, int32_t& height);
+    void (*setStyle)(void* window, uint32_t style);
+    void (*moveWindow)(void* window, int32_t x, int32_t y, int32_t width, int32_t height,
+                       bool repaint);
+    void (*invalidate)(void* window);
+    // The modal notice "Quorlen" with the exclamation icon, topmost.
+    void (*notice)(void* window, const std::string& message);
+    Point (*clientToScreen)(void* window, Point point);
+    Point (*screenToClient)(void* window, Point point);
+    Point (*cursorPosition)();
+    // A null rectangle removes the clip.
+    void (*clipCursor)(const Rect* screenRect);
+    void (*showCursor)(bool show);
+    void (*copyScreenshot)(void* window);
+};
+
+// Installs the platform and fills the key map; the window does not exist yet.
+void initWindowState(const WindowPlatform& platform);
+// Set once the platform has created the window.
+void setMainWindow(void* window);
+void* getMainWindow();
+// The window's own DC (HDC), kept by the OpenGL set-up for the buffer swap.
+void* getDeviceContext();
+bool isFullscreen();
+
+WindowPlacement computeWindowPlacement(const Display& display, bool fullscreen);
+void getClientSize(int32_t& width, int32_t& height);
+void setCursorClipRect(int32_t x, int32_t y, int32_t width, int32_t height);
+void applyCursorClip();
+void setCursorVisible(bool visible);
+void showMessage(const std::string& message);
+void toggleFullscreen();
+void invalidateWindow();
+// The scan code of a game key, or -1 for any other key.
+int32_t gameKeyScanCode(uint32_t vk);
+void releaseKeys();
+uint64_t hiWord(uint64_t value);
+// The refresh rate of the window's display (the primary one when the window
+// lies on no listed display).
+int32_t currentRefreshRate();
+
+// Message handlers; true when handled.
+bool onKeyDown(uint32_t vk);
+bool onKeyUp(uint32_t vk);
+bool onActivate(uint32_t state, bool minimised);
+void onSetCursor();
+// The minimum tracking size when windowed; false in fullscreen.
+bool onGetMinMaxInfo(Point& minTrackSize);
+void onDisplayChange();
+void onMouseButton(bool left, bool down);
+
+// Test hooks.
+const Rect& cursorClipRectForTests();
+bool cursorClipSetForTests();
+bool messageBoxOpenForTests();
+void resetWindowForTests();
 
 }  // namespace engine

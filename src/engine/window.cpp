@@ -1,0 +1,297 @@
+// engine.window: key taps, mouse buttons, placements, the fullscreen switch,
+// the cursor clip and visibility. The window-system calls go through the
+// installed WindowPlatform.
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "engine/graphics.h"
+#include "engine/window.h"
+#include "types.h"
+
+namespace engine {
+
+namespace {
+
+const WindowPlatform* platform = nullptr;
+void* mainWindow = nullptr;
+bool fullscreen = true;
+bool cursorClipSet = false;
+Rect cursorClipRect;
+bool cursorVisible = true;
+bool leftButton = false;
+bool rightButton = false;
+std::array<uint8_t, 256> keyState{};
+std::vector<uint32_t> pressedKeys;
+std::vector<uint32_t> releasedKeys;
+bool messageBoxOpen = false;
+
+struct GameKey {
+    uint32_t vk;
+    int32_t scanCode;
+};
+// The codes the game's input library indexes its key table with.
+constexpr std::array<GameKey, 6> scanCodes{{
+    {0x1B, 1},   // Esc
+    {0x70, 59},  // F1
+    {0x0D, 28},  // Enter
+    {0x31, 2},   // 1
+    {0x32, 3},   // 2
+    {0x33, 4},   // 3
+}};
+
+constexpr uint32_t vkFour = 0x34;
+constexpr uint32_t vkF11 = 0x7A;
+constexpr uint32_t vkF12 = 0x7B;
+constexpr uint32_t activeState = 1;       // WA_ACTIVE
+constexpr uint32_t clickActiveState = 2;  // WA_CLICKACTIVE
+
+const WindowPlatform& windowPlatform() {
+    if (platform == nullptr) throw app::RangeError("No window platform installed");
+    return *platform;
+}
+
+bool contains(const std::vector<uint32_t>& keys, uint32_t vk) {
+    return std::find(keys.begin(), keys.end(), vk) != keys.end();
+}
+
+void setKeyByte(uint32_t vk, uint8_t value) {
+    keyState.at(static_cast<size_t>(gameKeyScanCode(vk))) = value;
+}
+
+// The outer size of a window whose client area is 640x480 in windowed style.
+Point windowedSize() {
+    Rect rect = windowPlatform().adjustWindowRect(Rect{0, 0, gameWidth, gameHeight}, styleWindowed);
+    return Point{rect.right - rect.left, rect.bottom - rect.top};
+}
+
+bool tooSmallForWindow(const Display& display, const WindowPlacement& placement) {
+    return display.workWidth < placement.width || display.workHeight < placement.height;
+}
+
+void applyPlacement(const WindowPlacement& placement) {
+    const WindowPlatform& p = windowPlatform();
+    p.setStyle(mainWindow, placement.style | styleVisible);
+    p.moveWindow(mainWindow, placement.x, placement.y, placement.width, placement.height, true);
+    invalidateWindow();
+    setVSync(fullscreen);
+}
+
+}  // namespace
+
+void initWindowState(const WindowPlatform& windowPlatform) { platform = &windowPlatform; }
+void setMainWindow(void* window) { mainWindow = window; }
+void* getMainWindow() { return mainWindow; }
+bool isFullscreen() { return fullscreen; }
+
+std::span<uint8_t, 256> keyStates() { return keyState; }
+
+void getMouseButtons(bool& left, bool& right) {
+    left = leftButton;
+    right = rightButton;
+}
+
+int32_t gameKeyScanCode(uint32_t vk) {
+    for (const GameKey& key : scanCodes) {
+        if (key.vk == vk) return key.scanCode;
+    }
+    return -1;
+}
+
+uint64_t hiWord(uint64_t value) { return static_cast<uint32_t>(value >> 16); }
+
+WindowPlacement computeWindowPlacement(const Display& display, bool fullscreenPlacement) {
+    if (fullscreenPlacement) {
+        return WindowPlacement{display.x, display.y, display.width, display.height, styleFullscreen};
+    }
+    Point size = windowedSize();
+    return WindowPlacement{display.workX + (display.workWidth - size.x) / 2,
+                           display.workY + (display.workHeight - size.y) / 2, size.x, size.y,
+                           styleWindowed};
+}
+
+void getClientSize(int32_t& width, int32_t& height) {
+    if (!windowPlatform().clientSize(mainWindow, width, height)) {
+        width = 0;
+        height = 0;
+    }
+}
+
+void invalidateWindow() { windowPlatform().invalidate(mainWindow); }
+
+void setCursorClipRect(int32_t x, int32_t y, int32_t width, int32_t height) {
+    int32_t clientWidth, clientHeight;
+    getClientSize(clientWidth, clientHeight);
+    if (x < 0) x = 0;
+    if (x + width > clientWidth) width = clientWidth - x;
+    if (y < 0) y = 0;
+    if (y + height > clientHeight) height = clientHeight - y;
+    cursorClipSet = true;
+    cursorClipRect = Rect{x, y, x + width, y + height};
+    applyCursorClip();
+}
+
+void applyCursorClip() {
+    if (!cursorClipSet) return;
+    const WindowPlatform& p = windowPlatform();
+    if (!fullscreen) {
+        p.clipCursor(nullptr);
+        return;
+    }
+    Point origin = p.clientToScreen(mainWindow, Point{0, 0});
+    Rect screen{cursorClipRect.left + origin.x, cursorClipRect.top + origin.y,
+                cursorClipRect.right + origin.x, cursorClipRect.bottom + origin.y};
+    p.clipCursor(&screen);
+}
+
+bool getCursorPosition(int32_t& x, int32_t& y) {
+    const WindowPlatform& p = windowPlatform();
+    Point client = p.screenToClient(mainWindow, p.cursorPosition());
+    x = client.x;
+    y = client.y;
+    return cursorClipSet && cursorClipRect.left <= x && x < cursorClipRect.right &&
+           cursorClipRect.top <= y && y < cursorClipRect.bottom;
+}
+
+void setCursorVisible(bool visible) {
+    if (visible == cursorVisible) return;
+    windowPlatform().showCursor(visible);
+    cursorVisible = visible;
+}
+
+void onSetCursor() {
+    if (mainWindow == nullptr || !cursorClipSet) return;
+    int32_t x, y;
+    setCursorVisible(messageBoxOpen || !getCursorPosition(x, y));
+}
+
+void showMessage(const std::string& message) {
+    const WindowPlatform& p = windowPlatform();
+    messageBoxOpen = true;
+    WindowPlacement placement;
+    if (fullscreen) {
+        DisplayRef display = displayForWindow(mainWindow);
+        if (display == nullptr) display = primaryDisplay();
+        placement = computeWindowPlacement(*display, true);
+        // One pixel short of the display, so the notice shows above the picture.
+        p.moveWindow(mainWindow, placement.x, placement.y, placement.width - 1,
+                     placement.height - 1, false);
+    }
+    p.notice(mainWindow, message);
+    if (fullscreen) {
+        p.moveWindow(mainWindow, placement.x, placement.y, placement.width, placement.height,
+                     false);
+    }
+    messageBoxOpen = false;
+}
+
+void toggleFullscreen() {
+    DisplayRef display = displayForWindow(mainWindow);
+    if (display == nullptr) {
+        if (!fullscreen) {
+            showMessage("Fullscreen mode is not supported on this monitor.");
+            return;
+        }
+        display = primaryDisplay();
+    }
+    bool newFullscreen = !fullscreen;
+    WindowPlacement placement = computeWindowPlacement(*display, newFullscreen);
+    if (!newFullscreen && !hasMultipleDisplays() && tooSmallForWindow(*display, placement)) {
+        showMessage("Windowed mode is not supported on this monitor.");
+        return;
+    }
+    fullscreen = newFullscreen;
+    applyPlacement(placement);
+}
+
+void onDisplayChange() {
+    if (mainWindow == nullptr || !isGraphicsInitialised()) return;
+    enumerateDisplays();
+    DisplayRef display = displayForWindow(mainWindow);
+    if (display == nullptr) display = primaryDisplay();
+    // The window goes back to the primary display.
+    WindowPlacement placement = computeWindowPlacement(*primaryDisplay(), fullscreen);
+    if (!fullscreen && !hasMultipleDisplays() && tooSmallForWindow(*display, placement)) {
+        fullscreen = true;
+        placement = computeWindowPlacement(*display, true);
+    }
+    applyPlacement(placement);
+}
+
+int32_t currentRefreshRate() {
+    DisplayRef display = displayForWindow(mainWindow);
+    if (display == nullptr) display = primaryDisplay();
+    return display->refreshRate;
+}
+
+bool onKeyDown(uint32_t vk) {
+    if (mainWindow == nullptr) return false;
+    if (gameKeyScanCode(vk) >= 0) {
+        setKeyByte(vk, 1);
+        if (!contains(pressedKeys, vk)) pressedKeys.push_back(vk);
+        return true;
+    }
+    if (vk == vkFour || vk == vkF12) {
+        windowPlatform().copyScreenshot(mainWindow);
+        return true;
+    }
+    if (vk == vkF11) {
+        toggleFullscreen();
+        return true;
+    }
+    return false;
+}
+
+bool onKeyUp(uint32_t vk) {
+    if (mainWindow == nullptr || gameKeyScanCode(vk) < 0) return false;
+    // A key that went down since the last pump stays down until the next
+    // one, so the game sees even the shortest tap.
+    if (contains(pressedKeys, vk)) {
+        releasedKeys.push_back(vk);
+    } else {
+        setKeyByte(vk, 0);
+    }
+    return true;
+}
+
+void releaseKeys() {
+    pressedKeys.clear();
+    for (uint32_t vk : releasedKeys) setKeyByte(vk, 0);
+    releasedKeys.clear();
+}
+
+bool onActivate(uint32_t state, bool minimised) {
+    if (mainWindow == nullptr || minimised) return false;
+    if (state != activeState && state != clickActiveState) return false;
+    applyCursorClip();
+    return true;
+}
+
+bool onGetMinMaxInfo(Point& minTrackSize) {
+    if (mainWindow == nullptr || fullscreen) return false;
+    minTrackSize = windowedSize();
+    return true;
+}
+
+void onMouseButton(bool left, bool down) { (left ? leftButton : rightButton) = down; }
+
+const Rect& cursorClipRectForTests() { return cursorClipRect; }
+bool cursorClipSetForTests() { return cursorClipSet; }
+bool messageBoxOpenForTests() { return messageBoxOpen; }
+
+void resetWindowForTests() {
+    platform = nullptr;
+    mainWindow = nullptr;
+    fullscreen = true;
+    cursorClipSet = false;
+    cursorClipRect = Rect{};
+    cursorVisible = true;
+    leftButton = false;
+    rightButton = false;
+    keyState.fill(0);
+    pressedKeys.clear();
+    releasedKeys.clear();
+    messageBoxOpen = false;
+}
+
+}  // namespace engine

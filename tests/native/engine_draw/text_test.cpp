@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "engine/text.h"
+#include "errors.h"
+#include "log.h"
+#include "types.h"
+
+using namespace engine;
+
+namespace {
+
+constexpr uint32_t separator = 0xFF00FF00;  // bytes 0, 255, 0, 255
+constexpr uint32_t ink = 0xFFFFFFFF;
+constexpr uint32_t clear = 0x00000000;
+
+// A font image: top row with separators at the given columns, the rest a
+// pattern that tells the rows apart.
+std::vector<uint32_t> fontPixels(uint32_t width, uint32_t height, const std::vector<uint32_t>& separators) {
+    std::vector<uint32_t> pixels(static_cast<size_t>(width) * height, clear);
+    for (uint32_t x : separators) pixels[x] = separator;
+    for (uint32_t y = 1; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x)
+            pixels[y * width + x] = (x + y) % 3 == 0 ? ink : 0xFF000000u | (y << 16) | x;
+    return pixels;
+}
+
+std::vector<uint8_t> encodePng(uint32_t width, uint32_t height, const std::vector<uint32_t>& pixels) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = width;
+    image.height = height;
+    image.format = PNG_FORMAT_RGBA;
+    png_alloc_size_t size = 0;
+    EXPECT_TRUE(png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0, nullptr));
+    std::vector<uint8_t> bytes(size);
+    EXPECT_TRUE(png_image_write_to_memory(&image, bytes.data(), &size, 0, pixels.data(), 0, nullptr));
+    bytes.resize(size);
+    return bytes;
+}
+
+std::vector<uint32_t> separatorsEvery(uint32_t count, uint32_t spacing) {
+    std::vector<uint32_t> xs;
+    for (uint32_t i = 0; i < count; ++i) xs.push_back(i * spacing + spacing - 1);
+    return xs;
+}
+
+// Writes files into a fresh folder and collects the log lines of one load.
+class FontFile : public testing::Test {
+protected:
+    void SetUp() override {
+        dir = std::filesystem::path(testing::TempDir()) /
+              ("font_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        app::resetLogForTests();
+        app::resetErrorsForTests();
+        app::initLog(dir.string());
+    }
+    void TearDown() override {
+        app::resetLogForTests();
+        app::resetErrorsForTests();
+        std::filesystem::remove_all(dir);
+    }
+    std::string write(const std::vector<uint8_t>& bytes) {
+        std::string path = (dir / "font.png").string();
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        return path;
+    }
+    // The log after a load that must end the program with fileSystem.
+    std::string failedLoadLog(const std::string& path) {
+        try {
+            decodeFont(path);
+            ADD_FAILURE() << "the font was accepted";
+        } catch (const app::AbortProgramException& e) {
+            EXPECT_EQ(e.type, app::ErrorType::fileSystem);
+        }
+        app::resetLogForTests();
+        std::ifstream in(dir / "log.txt", std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::filesystem::path dir;
+};
+
+}  // namespace
+
+TEST(Glyphs, RunsBetweenSeparators) {
+    struct Case {
+        const char* what;
+        uint32_t width;
+        std::vector<uint32_t> separators;
+        std::vector<std::pair<uint32_t, uint32_t>> glyphs;  // x, width
+    } cases[] = {
+        {"inside", 10, {3, 7}, {{0, 3}, {4, 3}, {8, 2}}},
+        {"at both edges", 10, {0, 9}, {{0, 0}, {1, 8}, {10, 0}}},
+        {"adjacent", 6, {2, 3}, {{0, 2}, {3, 0}, {4, 2}}},
+        {"none", 4, {}, {{0, 4}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint32_t> row(c.width, ink);
+        for (uint32_t x : c.separators) row[x] = separator;
+        std::vector<GlyphInfo> glyphs = splitGlyphs(row.data(), c.width, 12);
+        ASSERT_EQ(glyphs.size(), c.glyphs.size());
+        for (size_t i = 0; i < glyphs.size(); ++i) {
+            EXPECT_EQ(glyphs[i].x, c.glyphs[i].first) << i;
+            EXPECT_EQ(glyphs[i].width, c.glyphs[i].second) << i;
+            EXPECT_EQ(glyphs[i].y, 0u);
+            EXPECT_EQ(glyphs[i].height, 12u);
+        }
+    }
+}
+
+TEST(Glyphs, OnlyOpaquePureGreenSeparates) {
+    // Bytes 0,255,0,254 (alpha 254), 0,254,0,255 (green 254), 1,255,0,255.
+    std::vector<uint32_t> row = {ink, 0xFE00FF00, 0xFF00FE00, 0xFF00FF01, ink};
+    EXPECT_EQ(splitGlyphs(row.data(), 5, 1).size(), 1u);
+}
+
+TEST(Glyphs, FlipReversesTheRows) {
+    std::vector<uint32_t> pixels = {1, 2, 3, 4, 5, 6};  // 2 wide, 3 high
+    EXPECT_EQ(flipVertically(pixels, 2, 3), (std::vector<uint32_t>{5, 6, 3, 4, 1, 2}));
+    EXPECT_EQ(flipVertically(pixels, 6, 1), pixels);
+}
+
+TEST_F(FontFile, A128GlyphFontIsSplitAndFlipped) {
+    const uint32_t width = 127 * 4 + 3, height = 5;  // 127 separators
+    std::vector<uint32_t> pixels = fontPixels(width, height, separatorsEvery(127, 4));
+    DecodedFont font = decodeFont(write(encodePng(width, height, pixels)));
+    EXPECT_EQ(font.width, width);
+    EXPECT_EQ(font.height, height);
+    ASSERT_EQ(font.glyphs.size(), 128u);
+    EXPECT_EQ(font.glyphs[0].x, 0u);
+    EXPECT_EQ(font.glyphs[0].width, 3u);
+    EXPECT_EQ(font.glyphs[127].x, 127u * 4);
+    EXPECT_EQ(font.glyphs[127].width, 3u);
+    EXPECT_EQ(font.glyphs[127].height, height);
+    EXPECT_EQ(font.flippedPixels, flipVertically(pixels, width, height));
+}
+
+TEST_F(FontFile, TooFewGlyphsAreRefused) {
+    const uint32_t width = 126 * 4 + 3, height = 2;
+    std::string path = write(encodePng(width, height, fontPixels(width, height, separatorsEvery(126, 4))));
+    EXPECT_EQ(failedLoadLog(path), "Font.png is not a valid font image\n");
+}
+
+TEST_F(FontFile, UnreadableFilesAreRefused) {
+    const uint32_t width = 127 * 2 + 1, height = 3;
+    const std::vector<uint8_t> good = encodePng(width, height, fontPixels(width, height, separatorsEvery(127, 2)));
+
+    std::vector<uint8_t> badHeaderCrc = good;
+    badHeaderCrc[29] ^= 0xFF;  // the IHDR chunk's CRC
+
+    // An ancillary chunk with a wrong CRC before the image data: a warning
+    // while the header is read.
+    std::vector<uint8_t> badAncillaryCrc(good.begin(), good.begin() + 33);
+    const uint8_t text[] = {0, 0, 0, 4, 't', 'E', 'X', 't', 'a', 0, 'b', 'c', 0xDE, 0xAD, 0xBE, 0xEF};
+    badAncillaryCrc.insert(badAncillaryCrc.end(), std::begin(text), std::end(text));
+    badAncillaryCrc.insert(badAncillaryCrc.end(), good.begin() + 33, good.end());
+
+    // Cut inside the image data: the header reads fine, the pixels do not.
+    std::vector<uint8_t> truncated(good.begin(), good.begin() + (good.size() - 20));
+
+    struct Case { const char* what; std::vector<uint8_t> bytes; } cases[] = {
+        {"not a PNG", {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"empty", {}},
+        {"bad IHDR CRC", badHeaderCrc},
+        {"bad ancillary CRC", badAncillaryCrc},
+        {"truncated", truncated},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string path = write(c.bytes);
+        app::initLog(dir.string());
+        EXPECT_EQ(failedLoadLog(path), "Unable to load Font.png\n");
+        app::resetErrorsForTests();
+    }
+    app::initLog(dir.string());
+    EXPECT_EQ(failedLoadLog((dir / "missing.png").string()), "Unable to load Font.png\n");
+}
+
+TEST(TextLayout, PenMovesByGlyphWidthPlusOne) {
+    std::vector<GlyphInfo> glyphs(128, GlyphInfo{0, 0, 4, 12});
+    glyphs['A'] = GlyphInfo{20, 0, 6, 12};
+    glyphs['B'] = GlyphInfo{27, 0, 7, 12};
+    std::vector<GlyphSprite> sprites = layOutText(100, 10, "ABA", glyphs, 12);
+    ASSERT_EQ(sprites.size(), 3u);
+    struct Expected { int32_t x, srcX, width; } expected[] = {{100, 20, 6}, {107, 27, 7}, {115, 20, 6}};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(sprites[i].x, expected[i].x) << i;
+        EXPECT_EQ(sprites[i].y, 453) << i;  // 480 - (10 + 12 + 5)
+        EXPECT_EQ(sprites[i].width, expected[i].width) << i;
+        EXPECT_EQ(sprites[i].height, 12) << i;
+        EXPECT_EQ(sprites[i].srcX, expected[i].srcX) << i;
+        EXPECT_EQ(sprites[i].srcY, 0) << i;
+    }
+    EXPECT_TRUE(layOutText(100, 10, "", glyphs, 12).empty());
+    // Zero-width glyphs still take the one-pixel gap.
+    glyphs[' '] = GlyphInfo{5, 0, 0, 12};
+    EXPECT_EQ(layOutText(-3, 500, "  A", glyphs, 12)[2].x, -1);
+    EXPECT_EQ(layOutText(-3, 500, "  A", glyphs, 12)[2].y, -37);
+}
+
+TEST(TextLayout, AByteWithoutAGlyphIsARangeError) {
+    std::vector<GlyphInfo> glyphs(128, GlyphInfo{0, 0, 4, 12});
+    EXPECT_THROW(layOutText(0, 0, "\x80", glyphs, 12), app::RangeError);
+    EXPECT_THROW(layOutText(0, 0, "a", {}, 12), app::RangeError);
+}

@@ -1,0 +1,43 @@
+// A scripted display source and a recording window platform.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/display.h"
+#include "engine/window.h"
+
+namespace fakes {
+
+struct FakeDevice {
+    engine::DisplayDevice device;
+    engine::DisplayMode mode;
+    engine::Rect workArea;
+};
+
+// The devices the source enumerates, in order.
+extern std::vector<FakeDevice> devices;
+// What MonitorFromWindow finds for the main window.
+extern engine::Rect windowMonitor;
+extern const engine::DisplaySource displaySource;
+
+FakeDevice device(const char* name, uint32_t flags, int32_t x, int32_t y, uint32_t width,
+                  uint32_t height, uint32_t refreshRate);
+constexpr uint32_t attached = engine::displayDeviceAttachedToDesktop;
+constexpr uint32_t primary = engine::displayDevicePrimary | engine::displayDeviceAttachedToDesktop;
+
+// Every platform call, one line each ("move 0 0 1920 1080 repaint").
+extern std::vector<std::string> calls;
+extern int32_t clientWidth;
+extern int32_t clientHeight;
+extern bool clientSizeFails;
+extern engine::Point clientOrigin;  // screen position of the client's (0, 0)
+extern engine::Point cursor;        // screen position
+extern const engine::WindowPlatform windowPlatform;
+// The frame AdjustWindowRect adds in windowed style.
+constexpr int32_t frameLeft = 8, frameTop = 31, frameRight = 8, frameBottom = 8;
+
+// Fresh engine state with these devices enumerated and a window created.
+void startEngine(std::vector<FakeDevice> list, bool vsync = false);
+
+}  // namespace fakes

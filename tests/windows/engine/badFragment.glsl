@@ -1,0 +1,7 @@
+#version 330
+
+out vec4 fragColour;
+
+void main() {
+    fragColour = undefinedColour;
+}
