@@ -20,6 +20,8 @@ std::FILE* openFile(const std::string& utf8Path, const char* mode);
 
 // UTF-8 to UTF-16 (invalid sequences become U+FFFD).
 std::u16string utf8ToUtf16(const std::string& text);
+// UTF-16 to UTF-8 (an unpaired surrogate becomes U+FFFD).
+std::string utf16ToUtf8(const std::u16string& text);
 
 // Sets the log's path to dataDir/log.txt and enables it. The file itself is
 // created by the first line written, so a run that logs nothing leaves none.

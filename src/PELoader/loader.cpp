@@ -122,6 +122,7 @@ bool readSectionName(ImageFile& file, std::array<uint8_t, 8>& name) {
 bool readBlock(ImageFile& file, uint32_t fileOffset, uint32_t size, std::vector<uint8_t>& block) {
     seekTo(file, fileOffset);
     block.clear();
+    if (size == 0) return true;  // wherever it points: nothing is read
     if (!fitsInFile(file, fileOffset, size)) return false;  // the read would come up short
     block.resize(size);
     return readBytes(file, block.data(), size);
@@ -195,11 +196,13 @@ bool hasForwarder(const DirectorySection& exportSection, std::span<const uint32_
 }
 
 // Counts are signed in this reader; a negative one, or one whose table would
-// run past the end of the file, is refused before its table is allocated.
+// run past the end of the file, is refused before its table is allocated. An
+// empty table reads nothing, wherever its RVA points.
 bool tableFits(ImageFile& file, const DirectorySection& section, uint32_t tableRva,
                int32_t count, uint32_t entrySize) {
-    return count >= 0 && fitsInFile(file, fileOffset(section, tableRva),
-                                    uint64_t(uint32_t(count)) * entrySize);
+    if (count == 0) return true;
+    return count > 0 && fitsInFile(file, fileOffset(section, tableRva),
+                                   uint64_t(uint32_t(count)) * entrySize);
 }
 
 bool readExports(ImageFile& file, const DirectorySection& section, uint32_t exportRva,
@@ -225,9 +228,7 @@ bool readExports(ImageFile& file, const DirectorySection& section, uint32_t expo
     }
 
     seekToRva(file, section, ordinalsRva);
-    if (!tableFits(file, section, ordinalsRva, nameCount, 2) ||
-        !tableFits(file, section, namesRva, nameCount, 4))
-        return false;
+    if (!tableFits(file, section, ordinalsRva, nameCount, 2)) return false;
     std::vector<uint16_t> ordinals(static_cast<uint32_t>(nameCount));
     if (!readUshortArray(file, ordinals)) return false;
 
@@ -269,7 +270,6 @@ bool readLookupTable(ImageFile& file, const DirectorySection& section, uint32_t 
 
 bool readImports(ImageFile& file, const DirectorySection& section, uint32_t importRva,
                  uint32_t importSize, uint32_t imageBase, Imports& imports) {
-    if (!fitsInFile(file, fileOffset(section, importRva), importSize)) return false;
     seekToRva(file, section, importRva);
     for (uint32_t offset = 0; offset < importSize; offset += 20) {
         uint32_t lookupRva, nameRva, firstThunk;

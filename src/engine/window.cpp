@@ -69,6 +69,13 @@ bool tooSmallForWindow(const Display& display, const WindowPlacement& placement)
     return display.workWidth < placement.width || display.workHeight < placement.height;
 }
 
+// The window's listed display, or the primary one when the window lies on a
+// monitor whose device was rejected.
+DisplayRef windowDisplayOrPrimary() {
+    DisplayRef display = displayForWindow(mainWindow);
+    return display != nullptr ? display : primaryDisplay();
+}
+
 void applyPlacement(const WindowPlacement& placement) {
     const WindowPlatform& p = windowPlatform();
     p.setStyle(mainWindow, placement.style | styleVisible);
@@ -170,9 +177,7 @@ void showMessage(const std::string& message) {
     messageBoxOpen = true;
     WindowPlacement placement;
     if (fullscreen) {
-        DisplayRef display = displayForWindow(mainWindow);
-        if (display == nullptr) display = primaryDisplay();
-        placement = computeWindowPlacement(*display, true);
+        placement = computeWindowPlacement(*windowDisplayOrPrimary(), true);
         // One pixel short of the display, so the notice shows above the picture.
         p.moveWindow(mainWindow, placement.x, placement.y, placement.width - 1,
                      placement.height - 1, false);
@@ -207,8 +212,7 @@ void toggleFullscreen() {
 void onDisplayChange() {
     if (mainWindow == nullptr || !isGraphicsInitialised()) return;
     enumerateDisplays();
-    DisplayRef display = displayForWindow(mainWindow);
-    if (display == nullptr) display = primaryDisplay();
+    DisplayRef display = windowDisplayOrPrimary();
     // The window goes back to the primary display.
     WindowPlacement placement = computeWindowPlacement(*primaryDisplay(), fullscreen);
     if (!fullscreen && !hasMultipleDisplays() && tooSmallForWindow(*display, placement)) {
@@ -218,11 +222,7 @@ void onDisplayChange() {
     applyPlacement(placement);
 }
 
-int32_t currentRefreshRate() {
-    DisplayRef display = displayForWindow(mainWindow);
-    if (display == nullptr) display = primaryDisplay();
-    return display->refreshRate;
-}
+int32_t currentRefreshRate() { return windowDisplayOrPrimary()->refreshRate; }
 
 bool onKeyDown(uint32_t vk) {
     if (mainWindow == nullptr) return false;

@@ -6,111 +6,30 @@ namespace machine {
 
 // ---- ADD ----------------------------------------------------------------------
 
-// 01: ADD r/m32, r32
-void executeAdd() {
-    uint8_t modrm = fetchByte();
-    Val32 src = state.reg[regField(modrm)];
-    RmOperand dst = decodeRm(modrm);
-    writeRm(dst, coreAdd(readRmForUpdate<Val32>(dst), src));
-}
-
-// 03: ADD r32, r/m32
-void executeAddRRm() {
-    uint8_t modrm = fetchByte();
-    uint32_t r = regField(modrm);
-    state.reg[r] = coreAdd(state.reg[r], readRm<Val32>(decodeRm(modrm)));
-}
-
-// 05: ADD EAX, imm32
-void executeAddEaxImm32() { state.eax = coreAdd(state.eax, fetchImm<Val32>()); }
-
-// 80 /0: ADD r/m8, imm8
-void executeAddRm8Imm8(uint8_t modrm) {
-    RmOperand dst = decodeRm(modrm);
-    Val8 value = readRmForUpdate<Val8>(dst);
-    writeRm(dst, coreAdd(value, fetchImm<Val8>()));
-}
-
-// 81 /0: ADD r/m32, imm32
-void executeAddRmImm32(uint8_t modrm) {
-    RmOperand dst = decodeRm(modrm);
-    Val32 value = readRmForUpdate<Val32>(dst);
-    writeRm(dst, coreAdd(value, fetchImm<Val32>()));
-}
-
-// 83 /0: ADD r/m32, imm8 sign-extended
-void executeAddRmImm8(uint8_t modrm) {
-    RmOperand dst = decodeRm(modrm);
-    Val32 value = readRmForUpdate<Val32>(dst);
-    writeRm(dst, coreAdd(value, fetchImm8SignExtended<Val32>()));
-}
+void executeAdd() { updateRmWithReg<Val32, coreAdd<Val32>>(); }     // 01: ADD r/m32, r32
+void executeAddRRm() { updateRegWithRm<Val32, coreAdd<Val32>>(); }  // 03: ADD r32, r/m32
+void executeAddEaxImm32() { state.eax = coreAdd(state.eax, fetchImm<Val32>()); }  // 05
+void executeAddRm8Imm8(uint8_t modrm) { updateRmWithImm<Val8, coreAdd<Val8>>(modrm); }    // 80 /0
+void executeAddRmImm32(uint8_t modrm) { updateRmWithImm<Val32, coreAdd<Val32>>(modrm); }  // 81 /0
+void executeAddRmImm8(uint8_t modrm) { updateRmWithImm8SignExtended<Val32, coreAdd<Val32>>(modrm); }  // 83 /0
 
 // ---- ADC ----------------------------------------------------------------------
 
-// 83 /2: ADC r/m32, imm8 sign-extended
-void executeAdc(uint8_t modrm) {
-    RmOperand dst = decodeRm(modrm);
-    Val32 value = readRmForUpdate<Val32>(dst);
-    writeRm(dst, coreAdc(value, fetchImm8SignExtended<Val32>()));
-}
+void executeAdc(uint8_t modrm) { updateRmWithImm8SignExtended<Val32, coreAdc<Val32>>(modrm); }  // 83 /2
 
 // ---- SUB ----------------------------------------------------------------------
 
-// 29: SUB r/m32, r32
-void executeSub() {
-    uint8_t modrm = fetchByte();
-    Val32 src = state.reg[regField(modrm)];
-    RmOperand dst = decodeRm(modrm);
-    writeRm(dst, coreSub(readRmForUpdate<Val32>(dst), src));
-}
-
-// 2B: SUB r32, r/m32
-void executeSubRRm() {
-    uint8_t modrm = fetchByte();
-    uint32_t r = regField(modrm);
-    state.reg[r] = coreSub(state.reg[r], readRm<Val32>(decodeRm(modrm)));
-}
-
-// 2D: SUB EAX, imm32
-void executeSubEaxImm32() { state.eax = coreSub(state.eax, fetchImm<Val32>()); }
-
-// 66 2D: SUB AX, imm16
-void executeSubAxImm16() { setReg16(EAX, coreSub(getReg16(EAX), fetchImm<Val16>())); }
-
-// 81 /5: SUB r/m32, imm32
-void executeSubRmImm32(uint8_t modrm) {
-    RmOperand dst = decodeRm(modrm);
-    Val32 value = readRmForUpdate<Val32>(dst);
-    writeRm(dst, coreSub(value, fetchImm<Val32>()));
-}
-
-// 66 81 /5: SUB r/m16, imm16
-void executeSubRm16Imm16(uint8_t modrm) {
-    RmOperand dst = decodeRm(modrm);
-    Val16 value = readRmForUpdate<Val16>(dst);
-    writeRm(dst, coreSub(value, fetchImm<Val16>()));
-}
-
-// 83 /5: SUB r/m32, imm8 sign-extended
-void executeSubRmImm8(uint8_t modrm) {
-    RmOperand dst = decodeRm(modrm);
-    Val32 value = readRmForUpdate<Val32>(dst);
-    writeRm(dst, coreSub(value, fetchImm8SignExtended<Val32>()));
-}
+void executeSub() { updateRmWithReg<Val32, coreSub<Val32>>(); }     // 29: SUB r/m32, r32
+void executeSubRRm() { updateRegWithRm<Val32, coreSub<Val32>>(); }  // 2B: SUB r32, r/m32
+void executeSubEaxImm32() { state.eax = coreSub(state.eax, fetchImm<Val32>()); }           // 2D
+void executeSubAxImm16() { setReg16(EAX, coreSub(getReg16(EAX), fetchImm<Val16>())); }     // 66 2D
+void executeSubRmImm32(uint8_t modrm) { updateRmWithImm<Val32, coreSub<Val32>>(modrm); }   // 81 /5
+void executeSubRm16Imm16(uint8_t modrm) { updateRmWithImm<Val16, coreSub<Val16>>(modrm); } // 66 81 /5
+void executeSubRmImm8(uint8_t modrm) { updateRmWithImm8SignExtended<Val32, coreSub<Val32>>(modrm); }  // 83 /5
 
 // ---- SBB and NEG ----------------------------------------------------------------
 
-// 1B: SBB r32, r/m32
-void executeSbb() {
-    uint8_t modrm = fetchByte();
-    uint32_t r = regField(modrm);
-    state.reg[r] = coreSbb(state.reg[r], readRm<Val32>(decodeRm(modrm)));
-}
-
-// F7 /3: NEG r/m32
-void executeNeg(uint8_t modrm) {
-    RmOperand dst = decodeRm(modrm);
-    writeRm(dst, coreNeg(readRmForUpdate<Val32>(dst)));
-}
+void executeSbb() { updateRegWithRm<Val32, coreSbb<Val32>>(); }  // 1B: SBB r32, r/m32
+void executeNeg(uint8_t modrm) { updateRm<Val32, coreNeg<Val32>>(modrm); }  // F7 /3
 
 }  // namespace machine

@@ -36,29 +36,10 @@ void executeCmpEaxImm32() { coreSub(state.eax, fetchImm<Val32>()); }
 // 66 3D: CMP AX, imm16
 void executeCmpAxImm16() { coreSub(getReg16(EAX), fetchImm<Val16>()); }
 
-// 80 /7: CMP r/m8, imm8
-void executeCmpRm8Imm8(uint8_t modrm) {
-    Val8 dst = readRm<Val8>(decodeRm(modrm));
-    coreSub(dst, fetchImm<Val8>());
-}
-
-// 81 /7: CMP r/m32, imm32
-void executeCmpRmImm32(uint8_t modrm) {
-    Val32 dst = readRm<Val32>(decodeRm(modrm));
-    coreSub(dst, fetchImm<Val32>());
-}
-
-// 83 /7: CMP r/m32, imm8 sign-extended
-void executeCmpRmImm8(uint8_t modrm) {
-    Val32 dst = readRm<Val32>(decodeRm(modrm));
-    coreSub(dst, fetchImm8SignExtended<Val32>());
-}
-
-// 66 83 /7: CMP r/m16, imm8 sign-extended
-void executeCmpRm16Imm8(uint8_t modrm) {
-    Val16 dst = readRm<Val16>(decodeRm(modrm));
-    coreSub(dst, fetchImm8SignExtended<Val16>());
-}
+void executeCmpRm8Imm8(uint8_t modrm) { flagsOfRmWithImm<Val8, coreSub<Val8>>(modrm); }     // 80 /7
+void executeCmpRmImm32(uint8_t modrm) { flagsOfRmWithImm<Val32, coreSub<Val32>>(modrm); }   // 81 /7
+void executeCmpRmImm8(uint8_t modrm) { flagsOfRmWithImm8SignExtended<Val32, coreSub<Val32>>(modrm); }    // 83 /7
+void executeCmpRm16Imm8(uint8_t modrm) { flagsOfRmWithImm8SignExtended<Val16, coreSub<Val16>>(modrm); }  // 66 83 /7
 
 // ---- INC and DEC ------------------------------------------------------------------
 
@@ -67,22 +48,8 @@ void executeInc16(uint32_t r) { setReg16(r, coreInc(getReg16(r))); }     // 66 4
 void executeDec(uint32_t r) { state.reg[r] = coreDec(state.reg[r]); }     // 48+r
 void executeDec16(uint32_t r) { setReg16(r, coreDec(getReg16(r))); }     // 66 48+r
 
-// FF /0: INC r/m32
-void executeIncRm(uint8_t modrm) {
-    RmOperand op = decodeRm(modrm);
-    writeRm(op, coreInc(readRmForUpdate<Val32>(op)));
-}
-
-// FE /1: DEC r/m8
-void executeDecRm8(uint8_t modrm) {
-    RmOperand op = decodeRm(modrm);
-    writeRm(op, coreDec(readRmForUpdate<Val8>(op)));
-}
-
-// FF /1: DEC r/m32
-void executeDecRm(uint8_t modrm) {
-    RmOperand op = decodeRm(modrm);
-    writeRm(op, coreDec(readRmForUpdate<Val32>(op)));
-}
+void executeIncRm(uint8_t modrm) { updateRm<Val32, coreInc<Val32>>(modrm); }  // FF /0: INC r/m32
+void executeDecRm8(uint8_t modrm) { updateRm<Val8, coreDec<Val8>>(modrm); }  // FE /1: DEC r/m8
+void executeDecRm(uint8_t modrm) { updateRm<Val32, coreDec<Val32>>(modrm); }  // FF /1: DEC r/m32
 
 }  // namespace machine

@@ -177,6 +177,57 @@ template <class V> V coreAnd(V a, V b) { return setLogicFlags<V>(static_cast<Raw
 template <class V> V coreOr(V a, V b) { return setLogicFlags<V>(static_cast<Raw<V>>(a.v | b.v)); }
 template <class V> V coreXor(V a, V b) { return setLogicFlags<V>(static_cast<Raw<V>>(a.v ^ b.v)); }
 
+// ---- Form shapes shared by the families ------------------------------------------
+// Operands in the order the forms read them: register, r/m, then immediate;
+// the core sets the flags, the result is written back last.
+
+// r/m op= imm (80, 81, 83 and their 16-bit rows): the immediate follows the
+// operand's bytes and its read.
+template <class V, V (*core)(V, V)> void updateRmWithImm(uint8_t modrm) {
+    RmOperand dst = decodeRm(modrm);
+    V value = readRmForUpdate<V>(dst);
+    writeRm(dst, core(value, fetchImm<V>()));
+}
+
+template <class V, V (*core)(V, V)> void updateRmWithImm8SignExtended(uint8_t modrm) {
+    RmOperand dst = decodeRm(modrm);
+    V value = readRmForUpdate<V>(dst);
+    writeRm(dst, core(value, fetchImm8SignExtended<V>()));
+}
+
+// r/m op= reg (01, 29)
+template <class V, V (*core)(V, V)> void updateRmWithReg() {
+    uint8_t modrm = fetchByte();
+    V src = readReg<V>(regField(modrm));
+    RmOperand dst = decodeRm(modrm);
+    writeRm(dst, core(readRmForUpdate<V>(dst), src));
+}
+
+// reg op= r/m: the r/m operand is only read.
+template <class V, V (*core)(V, V)> void updateRegWithRm() {
+    uint8_t modrm = fetchByte();
+    uint32_t r = regField(modrm);
+    V dst = readReg<V>(r);
+    writeReg<V>(r, core(dst, readRm<V>(decodeRm(modrm))));
+}
+
+// The flags of r/m op imm, nothing written back (CMP, TEST).
+template <class V, V (*core)(V, V)> void flagsOfRmWithImm(uint8_t modrm) {
+    V value = readRm<V>(decodeRm(modrm));
+    core(value, fetchImm<V>());
+}
+
+template <class V, V (*core)(V, V)> void flagsOfRmWithImm8SignExtended(uint8_t modrm) {
+    V value = readRm<V>(decodeRm(modrm));
+    core(value, fetchImm8SignExtended<V>());
+}
+
+// r/m = op(r/m), from a group row.
+template <class V, V (*core)(V)> void updateRm(uint8_t modrm) {
+    RmOperand op = decodeRm(modrm);
+    writeRm(op, core(readRmForUpdate<V>(op)));
+}
+
 // ---- Conditions of the jumps and SETcc ----------------------------------------
 
 inline bool conditionA() { return !state.cf && !state.zf; }

@@ -6,38 +6,11 @@ namespace machine {
 
 namespace {
 
-// r/m, imm forms: read, the immediate after the operand, write back.
-template <class V, V (*core)(V, V)> void updateRmWithImm(uint8_t modrm) {
-    RmOperand dst = decodeRm(modrm);
-    V value = readRmForUpdate<V>(dst);
-    writeRm(dst, core(value, fetchImm<V>()));
-}
-
-template <class V, V (*core)(V, V)> void updateRmWithImm8SignExtended(uint8_t modrm) {
-    RmOperand dst = decodeRm(modrm);
-    V value = readRmForUpdate<V>(dst);
-    writeRm(dst, core(value, fetchImm8SignExtended<V>()));
-}
-
-// reg, r/m forms: the r/m operand is only read.
-template <class V, V (*core)(V, V)> void updateRegWithRm() {
-    uint8_t modrm = fetchByte();
-    uint32_t r = regField(modrm);
-    V dst = readReg<V>(r);
-    writeReg<V>(r, core(dst, readRm<V>(decodeRm(modrm))));
-}
-
 // TEST r/m, reg
 template <class V> void testRmWithReg() {
     uint8_t modrm = fetchByte();
     V src = readReg<V>(regField(modrm));
     coreAnd(readRm<V>(decodeRm(modrm)), src);
-}
-
-// TEST r/m, imm
-template <class V> void testRmWithImm(uint8_t modrm) {
-    V value = readRm<V>(decodeRm(modrm));
-    coreAnd(value, fetchImm<V>());
 }
 
 }  // namespace
@@ -73,8 +46,8 @@ void executeXor() { updateRegWithRm<Val32, coreXor<Val32>>(); }   // 33
 // ---- TEST ---------------------------------------------------------------------
 
 void executeTestAlImm8() { coreAnd(getReg8(EAX), fetchImm<Val8>()); }  // A8
-void executeTestRm8Imm8(uint8_t modrm) { testRmWithImm<Val8>(modrm); }    // F6 /0
-void executeTestRmImm32(uint8_t modrm) { testRmWithImm<Val32>(modrm); }   // F7 /0
+void executeTestRm8Imm8(uint8_t modrm) { flagsOfRmWithImm<Val8, coreAnd<Val8>>(modrm); }    // F6 /0
+void executeTestRmImm32(uint8_t modrm) { flagsOfRmWithImm<Val32, coreAnd<Val32>>(modrm); }   // F7 /0
 void executeTest8() { testRmWithReg<Val8>(); }     // 84
 void executeTest() { testRmWithReg<Val32>(); }     // 85
 void executeTest16() { testRmWithReg<Val16>(); }   // 66 85

@@ -6,12 +6,24 @@ namespace machine {
 
 // ---- MOV between a register and r/m -----------------------------------------
 
-// 88: MOV r/m8, r8
-void executeMovRm8R8() {
+namespace {
+
+// MOV r/m, reg at one width.
+template <class V> void moveRegToRm() {
     uint8_t modrm = fetchByte();
-    Val8 value = getReg8(regField(modrm));
+    V value = readReg<V>(regField(modrm));
     writeRm(decodeRm(modrm), value);
 }
+
+// MOV reg, r/m at one width.
+template <class V> void moveRmToReg() {
+    uint8_t modrm = fetchByte();
+    writeReg<V>(regField(modrm), readRm<V>(decodeRm(modrm)));
+}
+
+}  // namespace
+
+void executeMovRm8R8() { moveRegToRm<Val8>(); }  // 88: MOV r/m8, r8
 
 // 89: MOV r/m32, r32; its memory form takes the 16-bit address of 0x67.
 void executeMov() {
@@ -27,18 +39,8 @@ void executeMov() {
     fsPrefix = false;
 }
 
-// 66 89: MOV r/m16, r16
-void executeMovRm16R16() {
-    uint8_t modrm = fetchByte();
-    Val16 value = getReg16(regField(modrm));
-    writeRm(decodeRm(modrm), value);
-}
-
-// 8A: MOV r8, r/m8
-void executeMovR8Rm8() {
-    uint8_t modrm = fetchByte();
-    setReg8(regField(modrm), readRm<Val8>(decodeRm(modrm)));
-}
+void executeMovRm16R16() { moveRegToRm<Val16>(); }  // 66 89: MOV r/m16, r16
+void executeMovR8Rm8() { moveRmToReg<Val8>(); }      // 8A: MOV r8, r/m8
 
 // 8B: MOV r32, r/m32; makes the 0x66 choice itself, and its 32-bit memory
 // form takes the 16-bit address of 0x67.
@@ -61,11 +63,7 @@ void executeMovRRm() {
     state.reg[regField(modrm)] = value;
 }
 
-// 66 8B: MOV r16, r/m16
-void executeMovR16Rm16() {
-    uint8_t modrm = fetchByte();
-    setReg16(regField(modrm), readRm<Val16>(decodeRm(modrm)));
-}
+void executeMovR16Rm16() { moveRmToReg<Val16>(); }  // 66 8B: MOV r16, r/m16
 
 // ---- MOV with a direct offset (A1, A3) ----------------------------------------
 

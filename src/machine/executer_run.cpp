@@ -11,10 +11,11 @@ namespace machine {
 namespace {
 
 // ---- Flat handler tables --------------------------------------------------
-// Bindings never change while the guest runs, so the handler map is flattened
+// Bindings are made before the guest runs, so the handler map is flattened
 // when a run starts: one entry per byte of the code block, one per reserved
 // address of the form 0xF000M0NN; the map itself answers only for the rare
-// handler bound anywhere else.
+// handler bound anywhere else. Only native code can bind, so the tables are
+// checked again after every handler, never per instruction.
 
 constexpr uint32_t reservedPatternMask = 0xFFFF0F00u;
 constexpr uint32_t reservedPattern = 0xF0000000u;
@@ -146,10 +147,12 @@ void callGuest(Addr target) {
         uint32_t eip = state.eip.v;
         if (eip == guestReturnSentinel.v) break;
         if (state.exitRequested) break;
-        if (NativeHandler handler = handlerAt(eip))
+        if (NativeHandler handler = handlerAt(eip)) {
             callNative(handler);
-        else
+            prepareDispatchTables();  // in case the handler bound something: cheap when not
+        } else {
             executeInstruction();
+        }
     }
     if (state.eip == guestReturnSentinel) state.eip = saved;
 }

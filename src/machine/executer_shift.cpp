@@ -100,6 +100,12 @@ void shift32ByImm8(uint8_t modrm, Val32 (*core)(Val32, uint32_t)) {
     writeRm(op, core(value, count));
 }
 
+// D1: the count is 1.
+template <class V> void shiftBy1(uint8_t modrm, V (*core)(V, uint32_t)) {
+    RmOperand op = decodeRm(modrm);
+    writeRm(op, core(readRmForUpdate<V>(op), 1));
+}
+
 // D3: the count is the low five bits of ECX.
 void shift16ByCl(uint8_t modrm, Val16 (*core)(Val16, uint32_t)) {
     RmOperand op = decodeRm(modrm);
@@ -114,35 +120,11 @@ void executeShl(uint8_t modrm) { shift32ByImm8(modrm, coreShl32); }  // C1 /4
 void executeShr(uint8_t modrm) { shift32ByImm8(modrm, coreShr32); }  // C1 /5
 void executeSar(uint8_t modrm) { shift32ByImm8(modrm, coreSar32); }  // C1 /7
 
-// D1 /5: SHR r/m32, 1
-void executeShrBy1(uint8_t modrm) {
-    RmOperand op = decodeRm(modrm);
-    writeRm(op, coreShr32(readRmForUpdate<Val32>(op), 1));
-}
-
-// D1 /7: SAR r/m32, 1
-void executeSarBy1(uint8_t modrm) {
-    RmOperand op = decodeRm(modrm);
-    writeRm(op, coreSar32(readRmForUpdate<Val32>(op), 1));
-}
-
-// 66 D1 /2: RCL r/m16, 1
-void executeRcl(uint8_t modrm) {
-    RmOperand op = decodeRm(modrm);
-    writeRm(op, coreRcl16By1(readRmForUpdate<Val16>(op)));
-}
-
-// 66 D1 /4: SHL r/m16, 1
-void executeShl16By1(uint8_t modrm) {
-    RmOperand op = decodeRm(modrm);
-    writeRm(op, coreShl16(readRmForUpdate<Val16>(op), 1));
-}
-
-// 66 D1 /5: SHR r/m16, 1
-void executeShr16By1(uint8_t modrm) {
-    RmOperand op = decodeRm(modrm);
-    writeRm(op, coreShr16By1(readRmForUpdate<Val16>(op)));
-}
+void executeShrBy1(uint8_t modrm) { shiftBy1<Val32>(modrm, coreShr32); }  // D1 /5: SHR r/m32, 1
+void executeSarBy1(uint8_t modrm) { shiftBy1<Val32>(modrm, coreSar32); }  // D1 /7: SAR r/m32, 1
+void executeRcl(uint8_t modrm) { updateRm<Val16, coreRcl16By1>(modrm); }  // 66 D1 /2: RCL r/m16, 1
+void executeShl16By1(uint8_t modrm) { shiftBy1<Val16>(modrm, coreShl16); }  // 66 D1 /4: SHL r/m16, 1
+void executeShr16By1(uint8_t modrm) { updateRm<Val16, coreShr16By1>(modrm); }  // 66 D1 /5: SHR r/m16, 1
 
 void executeRor(uint8_t modrm) { shift16ByCl(modrm, coreRor16); }         // 66 D3 /1
 void executeShl16ByCl(uint8_t modrm) { shift16ByCl(modrm, coreShl16); }  // 66 D3 /4

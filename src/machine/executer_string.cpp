@@ -59,12 +59,17 @@ void executeRepnzScasb() {
     uint32_t count = state.ecx.v;
     // The end test wraps, so ECX = 0xFFFFFFFF is accepted wherever EDI lies
     // in a block, and a count near 2^32 even for an EDI a little past the
-    // block's end; the scan itself stays inside the block.
-    const MemoryBlock& block = findBlock(count, Addr{state.edi.v});
-    uint32_t offset = state.edi.v - block.start.v;
-    if (offset > block.size) offset = block.size;  // nothing to scan
-    uint32_t available = block.size - offset;
-    const uint8_t* bytes = block.data + offset;
+    // block's end; the scan itself stays inside the block. Such a range is
+    // also accepted by a block that ends where EDI's block starts: the scan
+    // belongs to the block that holds EDI.
+    const MemoryBlock* block = &findBlock(count, Addr{state.edi.v});
+    bool wraps = count > ~state.edi.v;
+    if (wraps && state.edi.v - block->start.v >= block->size && isValidAddress(Addr{state.edi.v}))
+        block = &findBlock(1, Addr{state.edi.v});
+    uint32_t offset = state.edi.v - block->start.v;
+    if (offset > block->size) offset = block->size;  // nothing to scan
+    uint32_t available = block->size - offset;
+    const uint8_t* bytes = block->data + offset;
     Val8 al = getReg8(EAX);
 
     uint32_t limit = count < available ? count : available;

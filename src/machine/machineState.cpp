@@ -16,8 +16,12 @@
 
 namespace machine {
 
-MachineState state = {Addr{0}, {}, false, false, false, false, false,
-                      initialFpuControlWord, false, false};
+namespace {
+constexpr MachineState initialState = {Addr{0}, {}, false, false, false, false, false,
+                                       initialFpuControlWord, false, false};
+}  // namespace
+
+MachineState state = initialState;
 
 namespace {
 
@@ -107,6 +111,15 @@ void setCodeBlock(int32_t index) {
     haveCodeBlock = true;
     codeIndex = index;
     updateCodeWindow();
+}
+
+// addMemoryBlock without the copy: a new block of length zero bytes.
+MemoryBlock& addZeroedBlock(Addr start, uint32_t length, bool isCode) {
+    MemoryBlock& block = appendBlock(start, length, length);
+    Addr end = app::addrAdd(start, length);
+    if (end.opCmp(nextFreeAddress) > 0) nextFreeAddress = end;
+    if (isCode) setCodeBlock(static_cast<int32_t>(blocks.size() - 1));
+    return block;
 }
 
 bool overlapsMapped(const MemoryBlock& block) {
@@ -227,11 +240,8 @@ void setReg16(uint32_t index, Val16 value) {
 void addMemoryBlock(Addr start, std::span<const uint8_t> data, bool isCode) {
     if (data.size() > 0xFFFFFFFFu) throw app::RangeError("memory block larger than 4 GiB");
     uint32_t length = static_cast<uint32_t>(data.size());
-    MemoryBlock& block = appendBlock(start, length, length);
+    MemoryBlock& block = addZeroedBlock(start, length, isCode);
     if (length != 0) std::memcpy(block.data, data.data(), length);
-    Addr end = app::addrAdd(start, length);
-    if (end.opCmp(nextFreeAddress) > 0) nextFreeAddress = end;
-    if (isCode) setCodeBlock(static_cast<int32_t>(blocks.size() - 1));
 }
 
 MemoryBlock& findBlock(uint32_t length, Addr address) {
@@ -388,9 +398,7 @@ void WordView::set(uint32_t index, uint32_t value) const {
 
 void initialiseMachine(const peloader::Program& program) {
     state.esp = Val32{stackBase.v + program.stackReserve};
-    appendBlock(stackBase, program.stackReserve, program.stackReserve);
-    Addr stackEnd = app::addrAdd(stackBase, program.stackReserve);
-    if (stackEnd.opCmp(nextFreeAddress) > 0) nextFreeAddress = stackEnd;
+    addZeroedBlock(stackBase, program.stackReserve, false);
 
     for (const peloader::Section& section : program.sections)
         addMemoryBlock(Addr{section.address}, section.data, section.isCode);
@@ -461,8 +469,7 @@ void dumpMemory(Addr address) {
 // ---- Tests ------------------------------------------------------------------------
 
 void resetMachineForTests() {
-    state = MachineState{Addr{0}, {}, false, false, false, false, false,
-                         initialFpuControlWord, false, false};
+    state = initialState;
     blocks.clear();
     ownedBytes.clear();
     freeLists.clear();

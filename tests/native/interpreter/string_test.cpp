@@ -28,6 +28,8 @@ const Case stringCases[] = {
     {"rep movsd running off the data block", "F3 A5", "ecx=3 esi=0x5000F8 edi=0x500000 [0x5000F8]=1 [0x5000FC]=2",
      "ecx=0 esi=0x500100 edi=0x500008 [0x500000]=1 [0x500004]=2", "",
      "Attempted to lookup invalid memory address: 0x500100  size: 4"},
+    {"movsd whose write fails: esi already past the read", "A5", "esi=0x500000 edi=0x600000",
+     "esi=0x500004", "", "Attempted to lookup invalid memory address: 0x600000  size: 4"},
     {"fs movsd: plain copy, then refused", "64 A5", "esi=0x500000 edi=0x500010 [0x500000]=5",
      "esi=0x500004 edi=0x500014 [0x500010]=5 eip=0x401002", "", fsRefused},
     {"repnz scasb, no limit, finds the NUL", "F2 AE",
@@ -57,5 +59,28 @@ const Case stringCases[] = {
 class StringTest : public ::testing::TestWithParam<Case> {};
 TEST_P(StringTest, Case) { bytecases::run(GetParam()); }
 INSTANTIATE_TEST_SUITE_P(String, StringTest, ::testing::ValuesIn(stringCases), bytecases::caseName);
+
+// A block may start exactly where the one below it ends (the first heap block
+// after the last section). A scan without a limit from the first bytes of the
+// upper block is that block's: the wrapping end test also accepts the lower
+// block, whose end EDI touches.
+class ScanAtABlockBoundaryTest : public guest::GuestTest {};
+
+TEST_F(ScanAtABlockBoundaryTest, ScansTheBlockThatHoldsEdi) {
+    guest::loadCode("F2 AE F2 AE");
+    guest::addZeroedData(guest::dataAddress, 0x100);
+    guest::addData(machine::Addr{guest::dataAddress.v + 0x100}, "61 62 63 00 64 00");
+    machine::state.ecx.v = 0xFFFFFFFF;
+    machine::state.edi.v = guest::dataAddress.v + 0x100;
+    EXPECT_EQ(guest::errorOf([] { guest::step(); }), "");
+    EXPECT_EQ(machine::state.edi.v, guest::dataAddress.v + 0x104);
+    EXPECT_EQ(machine::state.ecx.v, 0xFFFFFFFBu);
+    machine::state.ecx.v = 0xFFFFFFFF;
+    machine::state.edi.v = guest::dataAddress.v + 0x101;
+    EXPECT_EQ(guest::errorOf([] { guest::step(); }), "");
+    EXPECT_EQ(machine::state.edi.v, guest::dataAddress.v + 0x104);
+    EXPECT_EQ(machine::state.ecx.v, 0xFFFFFFFCu);
+    EXPECT_EQ(guest::flags(), "ZF");
+}
 
 }  // namespace

@@ -103,14 +103,30 @@ TEST_F(ImageTest, TlsTotalThatWrapsOrIsTooLargeIsRefused) {
     peloader::TlsInfo wrapping = tlsOf8Plus8;
     wrapping.zeroFillSize = 0xFFFFFFFC;  // 8 + this wraps to 4
     EXPECT_THROW(initialiseMachine(makeProgram(wrapping, {})), app::RangeError);
-    EXPECT_EQ(readMemory32(false, Addr{0x404010}).v, 0xEEEEEEEEu);  // nothing written
-    EXPECT_EQ(memoryBlocks().size(), 5u);                           // nothing allocated
+    // Stopped at the copy: the steps before it ran, nothing was written past the block.
+    EXPECT_EQ(readMemory32(false, Addr{0x404010}).v, 0u);
+    ASSERT_EQ(memoryBlocks().size(), 7u);
+    EXPECT_EQ(memoryBlocks().back().size, 4u);
+    EXPECT_EQ(readMemory32(false, memoryBlocks().back().start).v, 0u);
 
-    resetMachineForTests();
-    peloader::TlsInfo huge = tlsOf8Plus8;
-    huge.zeroFillSize = 0x10000000;
-    EXPECT_EQ(guest::errorOf([&] { initialiseMachine(makeProgram(huge, {})); }),
-              "Size too large to allocate");
+    // The set-up's own errors come first, in its order.
+    struct Case {
+        uint32_t size, indexAddress, zeroFillSize;
+        const char* message;
+    };
+    const Case cases[] = {
+        {8, 0x404010, 0x10000000, "Size too large to allocate"},
+        {0x30000000, 0x404010, 0xF0000000, "Size too large to allocate"},  // wraps to 0x20000000
+        {8, 0x405000, 0xFFFFFFFC, "Attempted to lookup invalid memory address: 0x405000  size: 4"},
+    };
+    for (const Case& c : cases) {
+        resetMachineForTests();
+        peloader::TlsInfo tls = tlsOf8Plus8;
+        tls.size = c.size;
+        tls.indexAddress = c.indexAddress;
+        tls.zeroFillSize = c.zeroFillSize;
+        EXPECT_EQ(guest::errorOf([&] { initialiseMachine(makeProgram(tls, {})); }), c.message);
+    }
 }
 
 TEST(Bindings, TablesAndDllNames) {

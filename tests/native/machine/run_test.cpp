@@ -163,6 +163,21 @@ TEST_F(RunLoopTest, HandlersAreFoundAtEveryKindOfAddress) {
     }
 }
 
+// A handler that binds a hook at the next byte and moves there.
+void bindingHook() {
+    trail += "binder ";
+    bindHook(Addr{0x401001}, returningHook);
+    state.eip = Addr{0x401001};
+}
+
+TEST_F(RunLoopTest, BindingMadeByAHandlerCountsFromTheNextStep) {
+    guest::loadCode("CC FF");  // 0x401001 would fail if it were decoded
+    bindHook(guest::codeAddress, bindingHook);
+    callFromHost(guest::codeAddress);
+    EXPECT_EQ(trail, "binder hook ");
+    EXPECT_EQ(state.eip.v, 0x1234u);
+}
+
 TEST_F(RunLoopTest, UnboundReservedAddressFailsAtFetch) {
     guest::loadCode("C3");
     bindHook(Addr{0xF0001001}, returningHook);

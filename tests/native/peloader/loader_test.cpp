@@ -145,6 +145,12 @@ const HeaderCase headerCases[] = {
     {"FileEndsInLastSectionEntry", noImageEdit,
      [](std::vector<uint8_t>& f) { f.resize(0x80 + 24 + 0xE0 + 39); }, false},
     {"RawSizeZero", [](PeImage& i) { i.sections[0].raw.clear(); }, noFileEdit, true},
+    {"RawSizeZeroPointingPastEndOfFile",  // nothing to read, so nothing comes up short
+     [](PeImage& i) {
+         i.sections[0].raw.clear();
+         i.sections[0].pointerToRawData = 0x7FFFFFF0;
+     },
+     noFileEdit, true},
     {"RawBytesToEndOfFile", [](PeImage& i) { i.sections[0].sizeOfRawData = 0x200; }, noFileEdit,
      true},
     {"RawBytesOneBytePastEndOfFile", [](PeImage& i) { i.sections[0].sizeOfRawData = 0x201; },
@@ -271,10 +277,16 @@ PeImage imageWithExports(const ExportSpec& spec) {
 }
 
 TEST_F(LoaderTest, EmptyExportDirectory) {
-    auto program = load(imageWithExports({}));
-    ASSERT_NE(program, nullptr);
-    EXPECT_TRUE(program->exportsByName().empty());
-    EXPECT_TRUE(program->exportsByOrdinal().empty());
+    PeImage image = imageWithExports({});
+    for (bool tablesAtRvaZero : {false, true}) {
+        // Empty tables at RVA 0 translate to an offset near 4 GiB: nothing is read there.
+        if (tablesAtRvaZero)
+            for (size_t field : {28, 32, 36}) put32(image.sections[1].raw, field, 0);
+        auto program = load(image);
+        ASSERT_NE(program, nullptr) << tablesAtRvaZero;
+        EXPECT_TRUE(program->exportsByName().empty());
+        EXPECT_TRUE(program->exportsByOrdinal().empty());
+    }
 }
 
 TEST_F(LoaderTest, EveryFunctionSlotGetsAnOrdinalFromBase) {
@@ -303,6 +315,10 @@ TEST_F(LoaderTest, ExportInTheExportSectionIsRefused) {
 
 TEST_F(LoaderTest, NameOrdinalOutsideFunctionTableRaises) {
     PeImage image = imageWithExports({.functionRvas = {0x1010, 0x1020}, .names = {{"f", 2}}});
+    EXPECT_THROW(load(image), app::RangeError);
+    // Names are read one at a time: a name table that runs past the end of
+    // the file fails only at its first missing entry, after the bad ordinal.
+    put32(image.sections[1].raw, exportNameCountField, 200);
     EXPECT_THROW(load(image), app::RangeError);
 }
 
@@ -373,6 +389,17 @@ TEST_F(LoaderTest, ImportSizeZeroReadsNoDescriptor) {
     EXPECT_TRUE(program->imports().empty());
 }
 
+TEST_F(LoaderTest, ImportSizeBeyondTheFileStillStopsAtTheZeroDescriptor) {
+    ImportLayout layout = importDirectory(rdata, {{"user32.dll", {"A"}}});
+    uint32_t slots = imageBase + layout.firstThunks[0];
+    PeImage image = imageWithImports(layout);
+    image.directories[importEntry].size = 0xFFFFFFF0;
+    auto program = load(image);
+    ASSERT_NE(program, nullptr);
+    Imports expected = {{"user32.dll", {{"A", slots}}}};
+    EXPECT_EQ(program->imports(), expected);
+}
+
 TEST_F(LoaderTest, ImportLookupTableCutByEndOfFile) {
     ImportLayout layout = importDirectory(rdata, {{"user32.dll", {"A"}}});
     put32(layout.bytes, 0, rdata + 0x1000 - 8);  // lookup table at the very end of the raw bytes
@@ -440,12 +467,6 @@ const OversizeCase oversizeCases[] = {
     {"FunctionCountNegative", [] { return withExportField(exportFunctionCountField, 0xFFFFFFFF); }},
     {"NameCountHuge", [] { return withExportField(exportNameCountField, 0x7FFFFFFF); }},
     {"NameCountNegative", [] { return withExportField(exportNameCountField, 0x80000000); }},
-    {"ImportSizePastEndOfFile",
-     [] {
-         PeImage image = imageWithImports(importDirectory(rdata, {{"user32.dll", {"A"}}}));
-         image.directories[importEntry].size = 0xFFFFFFF0;
-         return image;
-     }},
 };
 
 void PrintTo(const OversizeCase& c, std::ostream* out) { *out << c.name; }

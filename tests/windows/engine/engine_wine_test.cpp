@@ -281,6 +281,15 @@ TEST(EngineX87, EntryPointsUsedWhileTheGuestRunsKeepTheUnit) {
         engine::getCursorPosition(x, y);
         engine::getMouseButtons(left, right);
     });
+    // The host keys run inside the guest's message poll too: the switch to a
+    // window and back (viewport, clip, swap interval) and a screenshot.
+    expectX87Kept("host keys", [] {
+        for (WPARAM key : {WPARAM{VK_F11}, WPARAM{0x34}, WPARAM{VK_F11}}) {  // F11, 4, F11
+            PostMessageW(mainWindow(), WM_KEYDOWN, key, 0);
+            engine::processMessages();
+        }
+    });
+    EXPECT_TRUE(engine::isFullscreen());
     expectX87Kept("quitWindow", [] { engine::quitWindow(); });
     EXPECT_TRUE(engine::processMessages());
 }
