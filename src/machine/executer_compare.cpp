@@ -36,10 +36,11 @@ void executeCmpEaxImm32() { coreSub(state.eax, fetchImm<Val32>()); }
 // 66 3D: CMP AX, imm16
 void executeCmpAxImm16() { coreSub(getReg16(EAX), fetchImm<Val16>()); }
 
-void executeCmpRm8Imm8(uint8_t modrm) { flagsOfRmWithImm<Val8, coreSub<Val8>>(modrm); }     // 80 /7
-void executeCmpRmImm32(uint8_t modrm) { flagsOfRmWithImm<Val32, coreSub<Val32>>(modrm); }   // 81 /7
-void executeCmpRmImm8(uint8_t modrm) { flagsOfRmWithImm8SignExtended<Val32, coreSub<Val32>>(modrm); }    // 83 /7
-void executeCmpRm16Imm8(uint8_t modrm) { flagsOfRmWithImm8SignExtended<Val16, coreSub<Val16>>(modrm); }  // 66 83 /7
+// 80 /7, 81 /7, 83 /7 and 66 83 /7: CMP r/m, imm
+void executeCmpRm8Imm8(uint8_t modrm) { flagsOfRmWithImm<Val8, coreSub<Val8>>(modrm); }
+void executeCmpRmImm32(uint8_t modrm) { flagsOfRmWithImm<Val32, coreSub<Val32>>(modrm); }
+void executeCmpRmImm8(uint8_t modrm) { flagsOfRmWithImm8SignExtended<Val32, coreSub<Val32>>(modrm); }
+void executeCmpRm16Imm8(uint8_t modrm) { flagsOfRmWithImm8SignExtended<Val16, coreSub<Val16>>(modrm); }
 
 // ---- INC and DEC ------------------------------------------------------------------
 
