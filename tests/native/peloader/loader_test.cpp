@@ -268,9 +268,9 @@ TEST_F(LoaderTest, CodeHashWithoutCodeOrCodeBytes) {
 
 // ---- Export directory --------------------------------------------------------------
 
-PeImage imageWithExports(const ExportSpec& spec) {
+PeImage imageWithExports(const ExportLayout& layout) {
     PeImage image = basicImage();
-    std::vector<uint8_t> directory = exportDirectory(rdata, spec);
+    std::vector<uint8_t> directory = exportDirectory(rdata, layout);
     image.directories[exportEntry] = {rdata, uint32_t(directory.size())};
     image.addSection(rdata, 0x1000, directory).name = ".rdata";
     return image;
@@ -410,10 +410,10 @@ TEST_F(LoaderTest, ImportLookupTableCutByEndOfFile) {
 
 // ---- TLS directory -----------------------------------------------------------------
 
-PeImage imageWithTls(const TlsSpec& spec, uint32_t directorySize = 24) {
+PeImage imageWithTls(const TlsLayout& layout, uint32_t directorySize = 24) {
     PeImage image = basicImage();
     image.directories[tlsEntry] = {rdata, directorySize};
-    image.addSection(rdata, 0x1000, tlsDirectory(spec)).name = ".tls";
+    image.addSection(rdata, 0x1000, tlsDirectory(layout)).name = ".tls";
     return image;
 }
 

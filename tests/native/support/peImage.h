@@ -61,7 +61,7 @@ struct DataDirectory {
     uint32_t size = 0;
 };
 
-struct SectionSpec {
+struct SectionLayout {
     uint32_t virtualAddress = 0x1000;
     uint32_t virtualSize = 0x1000;
     std::vector<uint8_t> raw;
@@ -87,11 +87,11 @@ struct PeImage {
     uint16_t minorSubsystemVersion = 0;
     // Written for every entry that lies inside the optional header, whatever n.
     std::array<DataDirectory, 16> directories{};
-    std::vector<SectionSpec> sections;
+    std::vector<SectionLayout> sections;
 
-    SectionSpec& addSection(uint32_t virtualAddress, uint32_t virtualSize,
+    SectionLayout& addSection(uint32_t virtualAddress, uint32_t virtualSize,
                             std::vector<uint8_t> raw, uint32_t characteristics = dataSection) {
-        SectionSpec section;
+        SectionLayout section;
         section.virtualAddress = virtualAddress;
         section.virtualSize = virtualSize;
         section.raw = std::move(raw);
@@ -146,7 +146,7 @@ struct PeImage {
         file.resize(std::max<size_t>(file.size(), sectionTableOffset()));
 
         for (size_t i = 0; i < sections.size(); ++i) {
-            const SectionSpec& section = sections[i];
+            const SectionLayout& section = sections[i];
             const uint32_t entry = sectionTableOffset() + 40 * uint32_t(i);
             std::string name = section.name.substr(0, 8);
             name.resize(8, '\0');
@@ -169,7 +169,7 @@ struct PeImage {
 
 // ---- Directories ------------------------------------------------------------
 
-struct ExportSpec {
+struct ExportLayout {
     int32_t base = 1;
     std::vector<uint32_t> functionRvas = {};
     // Name and its index into functionRvas (the name ordinal as stored).
@@ -183,33 +183,33 @@ constexpr size_t exportNameCountField = 24;
 
 // An export directory at rva: the 40-byte directory, then the function, name
 // and ordinal tables, then the names.
-inline std::vector<uint8_t> exportDirectory(uint32_t rva, const ExportSpec& spec) {
-    const uint32_t functionCount = uint32_t(spec.functionRvas.size());
-    const uint32_t nameCount = uint32_t(spec.names.size());
+inline std::vector<uint8_t> exportDirectory(uint32_t rva, const ExportLayout& layout) {
+    const uint32_t functionCount = uint32_t(layout.functionRvas.size());
+    const uint32_t nameCount = uint32_t(layout.names.size());
     const uint32_t functions = 40;
     const uint32_t names = functions + 4 * functionCount;
     const uint32_t ordinals = names + 4 * nameCount;
     uint32_t strings = ordinals + 2 * nameCount;
 
     std::vector<uint8_t> bytes(strings);
-    put32(bytes, exportBaseField, uint32_t(spec.base));
+    put32(bytes, exportBaseField, uint32_t(layout.base));
     put32(bytes, exportFunctionCountField, functionCount);
     put32(bytes, exportNameCountField, nameCount);
     put32(bytes, 28, rva + functions);
     put32(bytes, 32, rva + names);
     put32(bytes, 36, rva + ordinals);
     for (uint32_t i = 0; i < functionCount; ++i)
-        put32(bytes, functions + 4 * i, spec.functionRvas[i]);
+        put32(bytes, functions + 4 * i, layout.functionRvas[i]);
     for (uint32_t i = 0; i < nameCount; ++i) {
         put32(bytes, names + 4 * i, rva + strings);
-        put16(bytes, ordinals + 2 * i, spec.names[i].second);
-        putString(bytes, strings, spec.names[i].first);
-        strings += uint32_t(spec.names[i].first.size() + 1);
+        put16(bytes, ordinals + 2 * i, layout.names[i].second);
+        putString(bytes, strings, layout.names[i].first);
+        strings += uint32_t(layout.names[i].first.size() + 1);
     }
     return bytes;
 }
 
-struct ImportSpec {
+struct ImportedDll {
     std::string dll;
     // Function names; an entry "#n" is an import by ordinal n.
     std::vector<std::string> functions;
@@ -224,13 +224,13 @@ struct ImportLayout {
 // An import directory at rva: the descriptors with their zero terminator,
 // then per DLL its lookup table, its address table, its hint/name entries
 // and its name.
-inline ImportLayout importDirectory(uint32_t rva, const std::vector<ImportSpec>& dlls) {
+inline ImportLayout importDirectory(uint32_t rva, const std::vector<ImportedDll>& dlls) {
     ImportLayout layout;
     layout.descriptorsSize = 20 * uint32_t(dlls.size() + 1);
     std::vector<uint8_t>& bytes = layout.bytes;
     bytes.resize(layout.descriptorsSize);
     for (size_t d = 0; d < dlls.size(); ++d) {
-        const ImportSpec& dll = dlls[d];
+        const ImportedDll& dll = dlls[d];
         const uint32_t tableSize = 4 * uint32_t(dll.functions.size() + 1);
         const uint32_t lookup = uint32_t(bytes.size());
         const uint32_t addresses = lookup + tableSize;
@@ -262,7 +262,7 @@ inline ImportLayout importDirectory(uint32_t rva, const std::vector<ImportSpec>&
     return layout;
 }
 
-struct TlsSpec {
+struct TlsLayout {
     uint32_t startAddress = 0;
     uint32_t endAddress = 0;
     uint32_t indexAddress = 0;
@@ -272,10 +272,10 @@ struct TlsSpec {
 };
 
 // The 24-byte TLS directory.
-inline std::vector<uint8_t> tlsDirectory(const TlsSpec& spec) {
+inline std::vector<uint8_t> tlsDirectory(const TlsLayout& layout) {
     std::vector<uint8_t> bytes;
-    const uint32_t fields[] = {spec.startAddress,     spec.endAddress,   spec.indexAddress,
-                               spec.callbacksAddress, spec.zeroFillSize, spec.characteristics};
+    const uint32_t fields[] = {layout.startAddress,     layout.endAddress,   layout.indexAddress,
+                               layout.callbacksAddress, layout.zeroFillSize, layout.characteristics};
     for (uint32_t i = 0; i < 6; ++i) put32(bytes, 4 * i, fields[i]);
     return bytes;
 }
