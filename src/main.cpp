@@ -7,9 +7,21 @@
 #include <memory>
 
 #include "PELoader/loader.h"
+#include "engine/display.h"
+#include "engine/graphics.h"
+#include "engine/text.h"
+#include "engine/timer.h"
 #include "engine/window.h"
 #include "errors.h"
+#include "game/patch.h"
 #include "log.h"
+#include "machine/executer.h"
+#include "machine/machineState.h"
+#include "platform/gdi.h"
+#include "platform/kelmGraphics.h"
+#include "platform/kelmInput.h"
+#include "platform/platform.h"
+#include "platform/window.h"
 #include "startup.h"
 
 namespace app {
@@ -38,8 +50,6 @@ std::string getExecutableDir() {
 }
 
 void run(void* hInstance, const std::vector<std::string>& args) {
-    (void)hInstance;
-
     // 1. The data folder beside the executable.
     const std::string dataDir = joinPath(getExecutableDir(), dataFolderName);
 
@@ -47,9 +57,14 @@ void run(void* hInstance, const std::vector<std::string>& args) {
     initLog(dataDir);
 
     // 3. The one command-line option, anywhere (the program path included).
-    [[maybe_unused]] const bool vsync = hasVsyncOption(args);
+    const bool vsync = hasVsyncOption(args);
 
     // 4. Engine set-up: displays, window, graphics, font, timer.
+    engine::initDisplays(vsync);
+    engine::createWindow(hInstance);
+    engine::initGraphics(vsync ? 1 : 0);
+    engine::loadFont(dataDir);
+    engine::initTimer();
 
     // 5. The game executable, refused unless its code is the expected one.
     std::unique_ptr<peloader::Program> program =
@@ -57,17 +72,39 @@ void run(void* hInstance, const std::vector<std::string>& args) {
     if (!program || program->codeHash != expectedCodeHash)
         abortProgram(ErrorType::fileSystem, "Unable to load Quorlen.exe");
 
-    // 6. Native handlers: the registrars.
+    // 6. Native handlers: every binding exists before the import slots are
+    // filled in step 7.
+    platform::registerPlatformFunctions();
+    platform::registerGdiFunctions();
+    platform::registerWindowFunctions();
+    platform::registerKelmGraphicsHooks();
+    platform::registerKelmInputHooks();
+    game::registerPatches();
 
     // 7. The guest image.
+    machine::initialiseMachine(*program);
 
     // 8. The guest process, then GDI.
+    platform::platformInit(*program);
+    platform::initGdi();
 
     // 9. The viewport.
+    engine::initViewport();
 
-    // 10. The guest run.
+    // 10. The guest run. Only the guest's own failures are caught here; any
+    // other error goes on to WinMain without a dump.
+    try {
+        machine::callGuest(Addr::fromUint(program->entryPoint));
+    } catch (const ProgramException& error) {
+        logProgramExecutionAborted(error.message());
+        machine::state.executionFailed = true;
+    }
 
     // 11. A failed guest run ends with the dump.
+    if (machine::state.executionFailed) {
+        machine::dumpState();
+        abortProgram(ErrorType::program, "VM execution error");
+    }
 }
 
 }  // namespace app

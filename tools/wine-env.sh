@@ -5,7 +5,8 @@
 # inside a session share both, so a test program can find and dismiss a
 # window of the program under test. A session stops only what it started,
 # by process id; the wineserver of its own prefix is shut down cleanly.
-# QZ_USE_DISPLAY=1 uses the caller's X display instead of a private Xvfb.
+# QZ_USE_DISPLAY=1 uses the caller's X display instead of a private Xvfb;
+# QZ_XVFB_SCREEN sets the private Xvfb's screen (default 1920x1080x24).
 
 qz_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
@@ -32,7 +33,7 @@ qz_start_xvfb() {
   local fdFile="$QZ_WINE_HOME/display.$$"
   rm -f "$fdFile"
   # -displayfd lets Xvfb pick a free display number itself.
-  Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>"$fdFile" \
+  Xvfb -displayfd 3 -screen 0 "${QZ_XVFB_SCREEN:-1920x1080x24}" -nolisten tcp -noreset 3>"$fdFile" \
     </dev/null >/dev/null 2>&1 {QZ_LOCK_FD}>&- &
   QZ_XVFB_PID=$!
   local i

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# The real executable, installed in a fresh folder, with a game executable
-# that cannot be used: it logs exactly "Unable to load Quorlen.exe" (CR LF)
-# to Data/log.txt, shows the fatal-error box and exits with 0. Runs inside
-# one Wine session (tools/wine-session.sh).
+# The real executable, installed in a fresh folder with the test game's font,
+# with a game executable that cannot be used: it logs exactly "Unable to load
+# Quorlen.exe" (CR LF) to Data/log.txt, shows the fatal-error box and exits
+# with 0. Runs inside one Wine session (tools/wine-session.sh).
 #
-#   startup_e2e.sh <QuorlenZiradeva.exe> <boxreader.exe>
+#   startup_e2e.sh <QuorlenZiradeva.exe> <boxreader.exe> <font.png>
 set -uo pipefail
 product=$1
 boxreader=$2
+font=$3
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 wineRun="$root/tools/wine-run.sh"
 temp=$(mktemp -d /tmp/qz_e2e.XXXXXX)
@@ -38,10 +39,12 @@ open(sys.argv[1], "wb").write(image + code)
 PY
 }
 
-# install <case> <folder name>: a fresh installation, with an empty Data.
+# install <case> <folder name>: a fresh installation, with only the font in
+# Data.
 install() {
   local dir="$temp/$2"
   mkdir -p "$dir/Data"
+  cp "$font" "$dir/Data/font.png"
   cp "$product" "$dir/QuorlenZiradeva.exe"
   echo "$dir"
 }
@@ -77,7 +80,7 @@ dir=$(install missing "missing")
 check "no Quorlen.exe" "$dir" yes
 
 dir=$(install nodata "nodata")
-rmdir "$dir/Data"
+rm -r "$dir/Data"
 check "no Data folder" "$dir" no
 
 dir=$(install notpe "notpe")
