@@ -61,7 +61,9 @@ bool processMessages() {
         frameTimer = CreateWaitableTimerW(nullptr, TRUE, nullptr);
     }
     releaseKeys();
-    return pumpWindowMessages();
+    bool quit = pumpWindowMessages();
+    markKeysSeen();
+    return quit;
 }
 
 bool waitForNextFrame() { return waitForFrame(windowsFrameWaiter); }

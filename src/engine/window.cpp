@@ -22,8 +22,14 @@ bool cursorVisible = true;
 bool leftButton = false;
 bool rightButton = false;
 std::array<uint8_t, 256> keyState{};
+// Taps. The game reads the key state after each of its message polls. A game
+// key that goes down and up before the game has read it stays down until the
+// read after that: pressedKeys went down since the game last read the keys,
+// releasedKeys went up again since then, seenReleasedKeys are such taps that
+// the game has now read once.
 std::vector<uint32_t> pressedKeys;
 std::vector<uint32_t> releasedKeys;
+std::vector<uint32_t> seenReleasedKeys;
 bool messageBoxOpen = false;
 
 struct GameKey {
@@ -244,8 +250,8 @@ bool onKeyDown(uint32_t vk) {
 
 bool onKeyUp(uint32_t vk) {
     if (mainWindow == nullptr || gameKeyScanCode(vk) < 0) return false;
-    // A key that went down since the last pump stays down until the next
-    // one, so the game sees even the shortest tap.
+    // A key that went down since the game last read the keys stays down
+    // until it has read them, so the game sees even the shortest tap.
     if (contains(pressedKeys, vk)) {
         releasedKeys.push_back(vk);
     } else {
@@ -255,8 +261,16 @@ bool onKeyUp(uint32_t vk) {
 }
 
 void releaseKeys() {
+    for (uint32_t vk : seenReleasedKeys)
+        if (!contains(pressedKeys, vk)) setKeyByte(vk, 0);
+    seenReleasedKeys.clear();
+}
+
+// Keys pumped while the game waits for its frame come after this mark, so
+// the next poll's releaseKeys leaves them for the game to read.
+void markKeysSeen() {
     pressedKeys.clear();
-    for (uint32_t vk : releasedKeys) setKeyByte(vk, 0);
+    seenReleasedKeys = std::move(releasedKeys);
     releasedKeys.clear();
 }
 
@@ -291,6 +305,7 @@ void resetWindowForTests() {
     keyState.fill(0);
     pressedKeys.clear();
     releasedKeys.clear();
+    seenReleasedKeys.clear();
     messageBoxOpen = false;
 }
 

@@ -86,7 +86,10 @@ void toggleFullscreen();
 void invalidateWindow();
 // The scan code of a game key, or -1 for any other key.
 int32_t gameKeyScanCode(uint32_t vk);
+// The two ends of a guest message poll: releaseKeys before its pump ends the
+// taps the game has read; markKeysSeen after it marks the rest as read.
 void releaseKeys();
+void markKeysSeen();
 uint64_t hiWord(uint64_t value);
 // The refresh rate of the window's display (the primary one when the window
 // lies on no listed display).

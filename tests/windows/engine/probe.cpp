@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -63,16 +64,29 @@ Options parseOptions(const std::vector<std::string>& args) {
     return options;
 }
 
-void logFrame(int32_t frame, int64_t time) {
-    std::span<uint8_t, 256> keys = engine::keyStates();
+// What the game reads right after its message poll, as its input hooks do.
+struct FrameInput {
+    std::array<uint8_t, 6> keys;
     bool left, right;
-    engine::getMouseButtons(left, right);
     int32_t x, y;
-    bool onPicture = engine::getCursorPosition(x, y);
+    bool onPicture;
+};
+
+FrameInput readInput() {
+    FrameInput input{};
+    std::span<uint8_t, 256> keys = engine::keyStates();
+    input.keys = {keys[1], keys[59], keys[28], keys[2], keys[3], keys[4]};
+    engine::getMouseButtons(input.left, input.right);
+    input.onPicture = engine::getCursorPosition(input.x, input.y);
+    return input;
+}
+
+void logFrame(int32_t frame, const FrameInput& input, int64_t time) {
     app::log(app::format(
         "frame %d time %lld keys %d %d %d %d %d %d buttons %d %d cursor %d %d %d fullscreen %d",
-        frame, static_cast<long long>(time), keys[1], keys[59], keys[28], keys[2], keys[3], keys[4],
-        left, right, x, y, onPicture, engine::isFullscreen()));
+        frame, static_cast<long long>(time), input.keys[0], input.keys[1], input.keys[2],
+        input.keys[3], input.keys[4], input.keys[5], input.left, input.right, input.x, input.y,
+        input.onPicture, engine::isFullscreen()));
 }
 
 void run(void* instance, const std::vector<std::string>& args) {
@@ -90,14 +104,15 @@ void run(void* instance, const std::vector<std::string>& args) {
             app::log("quit in poll");
             return;
         }
+        FrameInput input = readInput();
+        engine::clearScreen();
+        engine::drawRectangle(0, 0, 640, 480, 0x204060);
         if (engine::waitForNextFrame()) {
             app::log("quit in wait");
             return;
         }
-        engine::clearScreen();
-        engine::drawRectangle(0, 0, 640, 480, 0x204060);
         engine::swapBuffers();
-        logFrame(frame, engine::currentTime());
+        logFrame(frame, input, engine::currentTime());
         if (frame == options.quitAfter) engine::quitWindow();
     }
     app::log("frames done");
