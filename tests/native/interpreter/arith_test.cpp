@@ -7,11 +7,9 @@
 namespace {
 
 using bytecases::Case;
+using bytecases::fsRefused;
+using bytecases::operandSizeRefused;
 
-constexpr const char* fsRefused =
-    "fs segment selector prefix (0x64) used with instruction that doesn't support it at address 0x401000";
-constexpr const char* operandSizeRefused =
-    "Operand size prefix (0x66) used with instruction that doesn't support it at address 0x401000";
 
 const Case addSubCases[] = {
     {"add eax, 1 wraps to 0", "05 01000000", "eax=0xFFFFFFFF", "eax=0", "CF ZF"},

@@ -24,6 +24,16 @@
 
 namespace bytecases {
 
+// The four prefix refusals for an instruction at the code block's start.
+constexpr const char* addressSizeRefused =
+    "Address size override prefix (0x67) used with instruction that doesn't support it at address 0x401000";
+constexpr const char* fsRefused =
+    "fs segment selector prefix (0x64) used with instruction that doesn't support it at address 0x401000";
+constexpr const char* operandSizeRefused =
+    "Operand size prefix (0x66) used with instruction that doesn't support it at address 0x401000";
+constexpr const char* repRefused =
+    "Repeat override prefix (0xf3) used with instruction that doesn't support it at address 0x401000";
+
 constexpr uint32_t dataSize = 0x100;
 constexpr uint32_t tebSize = 48;
 

@@ -6,9 +6,8 @@
 namespace {
 
 using bytecases::Case;
+using bytecases::operandSizeRefused;
 
-constexpr const char* operandSizeRefused =
-    "Operand size prefix (0x66) used with instruction that doesn't support it at address 0x401000";
 
 const Case controlCases[] = {
     {"je +0 taken", "74 00", "ZF", "", "ZF"},

@@ -9,15 +9,11 @@
 namespace {
 
 using bytecases::Case;
+using bytecases::addressSizeRefused;
+using bytecases::fsRefused;
+using bytecases::repRefused;
+using bytecases::operandSizeRefused;
 
-constexpr const char* addressSizeRefused =
-    "Address size override prefix (0x67) used with instruction that doesn't support it at address 0x401000";
-constexpr const char* fsRefused =
-    "fs segment selector prefix (0x64) used with instruction that doesn't support it at address 0x401000";
-constexpr const char* repRefused =
-    "Repeat override prefix (0xf3) used with instruction that doesn't support it at address 0x401000";
-constexpr const char* operandSizeRefused =
-    "Operand size prefix (0x66) used with instruction that doesn't support it at address 0x401000";
 
 const Case prefixCases[] = {
     {"mov ax, cx (0x66 twice)", "66 66 89 C8", "eax=0x11112222 ecx=0x33334444", "eax=0x11114444", ""},

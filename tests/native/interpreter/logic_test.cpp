@@ -6,11 +6,9 @@
 namespace {
 
 using bytecases::Case;
+using bytecases::fsRefused;
+using bytecases::operandSizeRefused;
 
-constexpr const char* fsRefused =
-    "fs segment selector prefix (0x64) used with instruction that doesn't support it at address 0x401000";
-constexpr const char* operandSizeRefused =
-    "Operand size prefix (0x66) used with instruction that doesn't support it at address 0x401000";
 
 const Case logicCases[] = {
     {"xor eax, eax", "33 C0", "eax=0x1234 CF OF SF", "eax=0", "ZF"},

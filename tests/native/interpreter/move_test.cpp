@@ -6,13 +6,10 @@
 namespace {
 
 using bytecases::Case;
+using bytecases::fsRefused;
+using bytecases::addressSizeRefused;
+using bytecases::operandSizeRefused;
 
-constexpr const char* fsRefused =
-    "fs segment selector prefix (0x64) used with instruction that doesn't support it at address 0x401000";
-constexpr const char* addressSizeRefused =
-    "Address size override prefix (0x67) used with instruction that doesn't support it at address 0x401000";
-constexpr const char* operandSizeRefused =
-    "Operand size prefix (0x66) used with instruction that doesn't support it at address 0x401000";
 
 const Case moveCases[] = {
     {"mov eax, [esp]", "8B 04 24", "esp=0x500010 [0x500010]=0x01020304", "eax=0x01020304", ""},

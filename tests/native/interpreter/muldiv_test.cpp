@@ -7,9 +7,8 @@
 namespace {
 
 using bytecases::Case;
+using bytecases::fsRefused;
 
-constexpr const char* fsRefused =
-    "fs segment selector prefix (0x64) used with instruction that doesn't support it at address 0x401000";
 
 const Case mulDivCases[] = {
     {"cdq positive", "99", "eax=0x7FFFFFFF edx=5", "edx=0", ""},

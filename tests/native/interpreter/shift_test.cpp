@@ -8,9 +8,8 @@
 namespace {
 
 using bytecases::Case;
+using bytecases::operandSizeRefused;
 
-constexpr const char* operandSizeRefused =
-    "Operand size prefix (0x66) used with instruction that doesn't support it at address 0x401000";
 
 const Case shiftCases[] = {
     {"shl eax, 0 changes nothing", "C1 E0 00", "eax=0x80000001 CF OF ZF", "", "CF OF ZF"},

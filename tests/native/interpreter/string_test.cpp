@@ -6,11 +6,9 @@
 namespace {
 
 using bytecases::Case;
+using bytecases::repRefused;
+using bytecases::fsRefused;
 
-constexpr const char* repRefused =
-    "Repeat override prefix (0xf3) used with instruction that doesn't support it at address 0x401000";
-constexpr const char* fsRefused =
-    "fs segment selector prefix (0x64) used with instruction that doesn't support it at address 0x401000";
 
 const Case stringCases[] = {
     {"rep movsd, 3 dwords", "F3 A5",
