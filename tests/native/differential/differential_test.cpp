@@ -10,10 +10,18 @@
 // TEB is FS offset 0 here and page 0 in Unicorn, which ignores the FS base in
 // 32-bit mode.
 //
+// Unicorn 2.0 ends the whole process ("tcg fatal error") when it translates
+// FF /3 or FF /5 with a register operand, so the reference must never decode
+// bytes other than the instance's own: only the code block is executable, it
+// holds RETs and the one instance (nothing left from earlier ones), no branch
+// lands inside the instance's bytes, and a step count bounds a wrong turn.
+// A disagreement then ends as a reported difference, never as an abort.
+//
 // QZ_DIFF_SEED and QZ_DIFF_COUNT override the seed and the count.
 #include <gtest/gtest.h>
 #include <unicorn/unicorn.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +43,9 @@ constexpr uint32_t here = 0x402000;  // where each instruction is placed
 constexpr uint32_t dataStart = 0x500000;
 constexpr uint32_t dataSize = 0x1000;
 constexpr uint32_t tebSize = 48;
+constexpr uint32_t codeWindow = 16;  // the instance and RETs after it
+// More than the longest string instruction here takes (one step per element).
+constexpr size_t maxSteps = 0x1000;
 
 // EFLAGS bits.
 constexpr uint32_t CF = 1u << 0, ZF = 1u << 6, SF = 1u << 7, DF = 1u << 10, OF = 1u << 11;
@@ -92,10 +103,11 @@ class Reference {
 public:
     Reference() {
         check(uc_open(UC_ARCH_X86, UC_MODE_32, &uc_), "uc_open");
-        check(uc_mem_map(uc_, 0, 0x1000, UC_PROT_ALL), "map TEB page");
-        check(uc_mem_map(uc_, stackStart, stackSize, UC_PROT_ALL), "map stack");
+        constexpr uint32_t readWrite = UC_PROT_READ | UC_PROT_WRITE;
+        check(uc_mem_map(uc_, 0, 0x1000, readWrite), "map TEB page");
+        check(uc_mem_map(uc_, stackStart, stackSize, readWrite), "map stack");
         check(uc_mem_map(uc_, codeStart, codeSize, UC_PROT_ALL), "map code");
-        check(uc_mem_map(uc_, dataStart, dataSize, UC_PROT_ALL), "map data");
+        check(uc_mem_map(uc_, dataStart, dataSize, readWrite), "map data");
         // RET everywhere: a translation that starts at a branch target stops
         // after one instruction instead of reading past the code block.
         std::vector<uint8_t> rets(codeSize, 0xC3);
@@ -106,25 +118,29 @@ public:
     void write(uint32_t address, const void* bytes, size_t n) { check(uc_mem_write(uc_, address, bytes, n), "write"); }
     void read(uint32_t address, void* bytes, size_t n) { check(uc_mem_read(uc_, address, bytes, n), "read"); }
 
-    void setCode(const std::vector<uint8_t>& bytes) { write(here, bytes.data(), bytes.size()); }
+    void setCode(const std::vector<uint8_t>& bytes) {
+        std::vector<uint8_t> window(codeWindow, 0xC3);
+        std::copy(bytes.begin(), bytes.end(), window.begin());
+        write(here, window.data(), window.size());
+    }
 
     // One instruction from cpu; false (and the error) if Unicorn refused it.
     // It runs until eip reaches `until`, where our side ended up (a wrong
-    // turn runs into the RETs and fails). A repeated string instruction is one
-    // step per element here, so a step count is used only for a jump to
-    // itself, which needs the translation cache dropped first.
+    // turn runs into the RETs and fails, or stops after maxSteps). A repeated
+    // string instruction is one step per element here, so a single step is
+    // used only for a jump to itself. Every translation runs with the step
+    // count, and the ones at the instruction and at the stop address are
+    // dropped first: the stop test is compiled into them.
     bool step(const Cpu& in, uint32_t until, Cpu& out, std::string& error) {
         static const int ids[8] = {UC_X86_REG_EAX, UC_X86_REG_ECX, UC_X86_REG_EDX, UC_X86_REG_EBX,
                                    UC_X86_REG_ESP, UC_X86_REG_EBP, UC_X86_REG_ESI, UC_X86_REG_EDI};
         for (int i = 0; i < 8; ++i) uc_reg_write(uc_, ids[i], &in.reg[i]);
         uint32_t eflags = in.eflags | 0x2;
         uc_reg_write(uc_, UC_X86_REG_EFLAGS, &eflags);
-        // The stop test at `until` is compiled into the translation there, so
-        // translations of the instruction and of the stop address are dropped.
-        uc_ctl_remove_cache(uc_, here, here + 16);
+        uc_ctl_remove_cache(uc_, here, here + codeWindow);
         uc_ctl_remove_cache(uc_, until, until + 1);
         uc_err err = until == in.eip ? uc_emu_start(uc_, in.eip, 0xFFFFFFFFull, 0, 1)
-                                     : uc_emu_start(uc_, in.eip, until, 0, 0);
+                                     : uc_emu_start(uc_, in.eip, until, 0, maxSteps);
         if (err != UC_ERR_OK) {
             error = uc_strerror(err);
             return false;
@@ -465,7 +481,20 @@ void push32le(std::vector<uint8_t>& bytes, uint32_t value, int n) {
     for (int i = 0; i < n; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
-uint32_t codeAddressNear(Random& rng) { return codeStart + 0x100 + rng.below(codeSize - 0x200); }
+// A code address for an indirect branch or a return: the instruction itself
+// or the RETs, never the middle of the instance (see the top of the file).
+uint32_t codeAddressNear(Random& rng) {
+    uint32_t address;
+    do address = codeStart + 0x100 + rng.below(codeSize - 0x200);
+    while (address > here && address < here + codeWindow);
+    return address;
+}
+
+// A relative branch just pushed as the instance's last bytes lands inside them.
+bool landsInsideItself(const Instance& in, uint32_t relative) {
+    uint32_t target = here + static_cast<uint32_t>(in.bytes.size()) + relative;
+    return target > here && target < here + in.bytes.size();
+}
 
 bool espUsable(const Cpu& cpu) { return cpu.reg[4] >= dataStart + 0x10 && cpu.reg[4] <= dataStart + dataSize - 0x10; }
 
@@ -572,13 +601,19 @@ bool generate(const Form& form, Random& rng, Instance& in) {
         }
         break;
     case Special::Rel8:
-    case Special::Jecxz:
-        push32le(in.bytes, rng.u32(), 1);
+    case Special::Jecxz: {
+        uint8_t relative = static_cast<uint8_t>(rng.u32());
+        in.bytes.push_back(relative);
+        if (landsInsideItself(in, app::val8SignExtend32(app::Val8{relative}).v)) return false;
         break;
+    }
     case Special::Rel32:
-    case Special::Call:
-        push32le(in.bytes, rng.below(0xE00) - 0x700u, 4);
+    case Special::Call: {
+        uint32_t relative = rng.below(0xE00) - 0x700u;
+        push32le(in.bytes, relative, 4);
+        if (landsInsideItself(in, relative)) return false;
         break;
+    }
     default:
         break;
     }
@@ -694,6 +729,7 @@ struct Harness {
     // Runs one instance in both; "" when they agree, else what differs.
     std::string run(const Instance& in) {
         for (const auto& [address, value] : in.dwords) setDword(address, value, address < tebSize);
+        std::memset(ourBytes(here, codeWindow), 0xC3, codeWindow);
         std::memcpy(ourBytes(here, static_cast<uint32_t>(in.bytes.size())), in.bytes.data(), in.bytes.size());
         ref.setCode(in.bytes);
 
