@@ -13,22 +13,26 @@ packages=(
   # builds
   cmake g++ make ninja-build dpkg-dev python3 python3-glad nasm
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  libz-mingw-w64-dev googletest libgtest-dev libunicorn-dev libpng-dev
+  libz-mingw-w64-dev googletest libgtest-dev libunicorn-dev libpng-dev libbenchmark-dev
   # fuzzing (libFuzzer comes with clang's runtime library)
   clang libclang-rt-14-dev
   # Wine on a virtual X display, with Mesa's software OpenGL
-  wine wine64 xvfb xdotool x11-apps x11-xserver-utils imagemagick
+  wine wine64 xvfb xdotool x11-apps x11-utils x11-xserver-utils imagemagick
   libgl1 libgl1-mesa-dri libxrandr2 libxrender1 libxcursor1 libxi6 libxinerama1
   libxfixes3 libxcomposite1 libxxf86vm1 fonts-wine
 )
 
 log() { echo "setup: $*"; }
 
+# One query for the whole list: a package that is not installed (or not
+# known at all) is missing.
+declare -A installed=()
+while read -r name status; do
+  if [[ "$status" == installed ]]; then installed[$name]=1; fi
+done < <(dpkg-query -W -f='${Package} ${db:Status-Status}\n' "${packages[@]}" 2>/dev/null || true)
 missing=()
 for p in "${packages[@]}"; do
-  if [[ "$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null)" != installed ]]; then
-    missing+=("$p")
-  fi
+  [[ -n "${installed[$p]:-}" ]] || missing+=("$p")
 done
 
 if ((${#missing[@]})); then

@@ -27,6 +27,10 @@ qz_wine_environment() {
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="winedbg.exe=d;winemenubuilder.exe=d;mscoree=d;mshtml=d"
   export WINEARCH=win64
+  # Wine names Linux files and passes command lines in the locale's character
+  # set; non-ASCII names need a UTF-8 one, which a C/POSIX locale (the usual
+  # one of a CI job) is not.
+  [[ "$(locale charmap 2>/dev/null)" == UTF-8 ]] || export LC_ALL=C.UTF-8
 }
 
 qz_start_xvfb() {
