@@ -88,22 +88,11 @@ TEST(DisplayEnumeration, MissingMonitorLeavesZeroWorkArea) {
 }
 
 TEST(DisplayEnumeration, NoCapableDisplayIsFatal) {
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / "engine_display_test";
-    std::filesystem::create_directories(dir);
-    app::initLog(dir.string());
     app::resetErrorsForTests();
     fakes::devices = {device("A", primary, 0, 0, 640, 480, 10)};
-    try {
-        engine::initDisplays(true, fakes::displaySource);
-        FAIL() << "no exception";
-    } catch (const app::AbortProgramException& e) {
-        EXPECT_EQ(e.type, app::ErrorType::graphicsHardwareUnsupported);
-    }
-    app::resetLogForTests();
-    std::ifstream file(dir / "log.txt");
-    std::stringstream text;
-    text << file.rdbuf();
-    EXPECT_EQ(text.str(), "No capable displays found\n");
+    EXPECT_EQ(fakes::logOfGraphicsAbort("engine_display_test",
+                                        [] { engine::initDisplays(true, fakes::displaySource); }),
+              "No capable displays found\n");
     EXPECT_THROW(engine::primaryDisplay(), app::RangeError);
 }
 

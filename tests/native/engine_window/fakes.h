@@ -1,11 +1,18 @@
 // A scripted display source and a recording window platform.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "engine/display.h"
 #include "engine/window.h"
+#include "errors.h"
+#include "log.h"
 
 namespace fakes {
 
@@ -39,5 +46,26 @@ constexpr int32_t frameLeft = 8, frameTop = 31, frameRight = 8, frameBottom = 8;
 
 // Fresh engine state with these devices enumerated and a window created.
 void startEngine(std::vector<FakeDevice> list, bool vsync = false);
+
+// Runs a start-up step that must end the program as unsupported graphics
+// hardware, with the log in a fresh folder; returns what it logged.
+template <class Step>
+std::string logOfGraphicsAbort(const char* folderName, Step step) {
+    std::filesystem::path dir = std::filesystem::temp_directory_path() / folderName;
+    std::filesystem::create_directories(dir);
+    std::filesystem::remove(dir / "log.txt");
+    app::initLog(dir.string());
+    try {
+        step();
+        ADD_FAILURE() << "no exception";
+    } catch (const app::AbortProgramException& e) {
+        EXPECT_EQ(e.type, app::ErrorType::graphicsHardwareUnsupported);
+    }
+    app::resetLogForTests();
+    std::ifstream file(dir / "log.txt");
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
 
 }  // namespace fakes

@@ -92,22 +92,10 @@ TEST_F(SwapTest, RefreshRateOfTheWindowsDisplayOrThePrimary) {
 }
 
 TEST_F(SwapTest, RefusedIntervalIsFatal) {
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / "engine_swap_test";
-    std::filesystem::create_directories(dir);
-    app::initLog(dir.string());
     install(1, true);
     FakeSwap::refuse = true;
-    try {
-        engine::setVSync(true);
-        FAIL() << "no exception";
-    } catch (const app::AbortProgramException& e) {
-        EXPECT_EQ(e.type, app::ErrorType::graphicsHardwareUnsupported);
-    }
-    app::resetLogForTests();
-    std::ifstream file(dir / "log.txt");
-    std::stringstream text;
-    text << file.rdbuf();
-    EXPECT_EQ(text.str(), "OpenGL error: 2000\nThere was an error when setting the swap interval\n");
+    EXPECT_EQ(fakes::logOfGraphicsAbort("engine_swap_test", [] { engine::setVSync(true); }),
+              "OpenGL error: 2000\nThere was an error when setting the swap interval\n");
 }
 
 }  // namespace
