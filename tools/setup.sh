@@ -93,9 +93,9 @@ for path in sorted(glob.glob('/etc/apt/sources.list.d/*.sources')):
         for uri in fields.get('uris', []):
             add(uri, fields.get('suites', []), fields.get('components', ['main']))
 if not entries:
-    entries = [('http://deb.debian.org/debian', 'bookworm', ['main']),
-               ('http://deb.debian.org/debian', 'bookworm-updates', ['main']),
-               ('http://deb.debian.org/debian-security', 'bookworm-security', ['main'])]
+    sys.exit("setup: apt has no Debian archive configured (no 'deb' entry for a .../debian or\n"
+             "  .../debian-security archive in /etc/apt/sources.list or /etc/apt/sources.list.d/);\n"
+             "  add the machine's Debian 12 archive there, then run this again")
 seen = set()
 with open(sys.argv[1], 'w') as out:
     for uri, suite, comps in entries:
