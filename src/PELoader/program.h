@@ -36,11 +36,9 @@ public:
             uint16_t subsystemMinorVersion, std::vector<Section> sections, std::string codeHash,
             ExportsByName exportsByName, ExportsByOrdinal exportsByOrdinal, Imports imports,
             TlsInfo tls);
-    virtual ~Program() = default;
-
-    virtual const ExportsByName& exportsByName() const;
-    virtual const ExportsByOrdinal& exportsByOrdinal() const;
-    virtual const Imports& imports() const;
+    const ExportsByName& exportsByName() const;
+    const ExportsByOrdinal& exportsByOrdinal() const;
+    const Imports& imports() const;
 
     uint32_t entryPoint;
     uint32_t stackReserve;

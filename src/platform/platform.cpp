@@ -325,9 +325,6 @@ Handle getModuleHandle(const std::string& name) {
     return handle;
 }
 
-Addr commandLineAddress() { return commandLineAddr; }
-Addr environmentAddress() { return environmentAddr; }
-
 void resetPlatformForTests() {
     programModuleHandle = Handle{};
     loadedProgram = nullptr;

@@ -27,10 +27,6 @@ void platformInit(const peloader::Program& program);
 // or the null handle with a warning.
 Handle getModuleHandle(const std::string& name);
 
-// Guest addresses of the command line and of the environment block.
-Addr commandLineAddress();
-Addr environmentAddress();
-
 // Test hook: forgets every module variable (not the handle counter).
 void resetPlatformForTests();
 

@@ -273,8 +273,8 @@ TEST_F(PlatformTest, RegistrarsBindEveryFunctionAtItsReservedAddress) {
 // ---- Process and modules -----------------------------------------------------------
 
 TEST_F(PlatformTest, PlatformInitMakesTheCommandLineAndAnEmptyEnvironment) {
-    EXPECT_EQ(platform::commandLineAddress().v, commandLineAddr);
-    EXPECT_EQ(platform::environmentAddress().v, environmentAddr);
+    EXPECT_EQ(call(GetCommandLineA, {}).eax, commandLineAddr);
+    EXPECT_EQ(call(GetEnvironmentStrings, {}).eax, environmentAddr);
     EXPECT_EQ(platform::getString(app::Addr{commandLineAddr}), "C:\\Quorlen\\Quorlen.exe");
     EXPECT_EQ(readBytes(environmentAddr, 4), (std::vector<uint8_t>{0, 0, 0, 0}));
     EXPECT_EQ(call(GetCommandLineA, {}).eax, call(GetCommandLineA, {}).eax);
