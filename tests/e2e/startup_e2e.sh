@@ -87,7 +87,8 @@ dir=$(install notpe "notpe")
 printf 'This is not a PE32 file.\n' >"$dir/Data/Quorlen.exe"
 check "not a PE32 file" "$dir" yes
 
-# The decided fix: an installation folder with a non-ASCII name keeps its log.
+# An installation folder whose name is not ASCII still gets its log: the
+# UTF-8 path is opened through the wide-character C library call.
 dir=$(install digest "Jeux $(printf '\xc3\xa9\xe6\x97\xa5\xe6\x9c\xac')")
 writePe32 "$dir/Data/Quorlen.exe"
 check "PE32 whose code digest differs (non-ASCII folder)" "$dir" yes

@@ -4,7 +4,8 @@
 // engine functions the platform layer calls (clearScreen, drawSprite,
 // drawRectangle, drawText, loadImage, loadImageInMemory, swapBuffers,
 // waitForNextFrame, processMessages, quitWindow, keyStates, getMouseButtons,
-// getCursorPosition, windowToGame, currentTime). Every one of them is
+// getCursorPosition, windowToGame, currentTime) and the one the start-up
+// calls before the guest runs (initViewport). Every one of them is
 // recorded, in order, as one line "name(arguments)" (numbers in decimal,
 // text in double quotes), and the values the engine would report are
 // scripted here. reset() before each test forgets both.

@@ -1,7 +1,7 @@
 // The test game: accepted by its code digest (and refused without its digest
-// bytes), then run through the start-up's stages after the engine start-up
-// (registrars, guest image, guest process, GDI, the guest run) against the
-// recording fake engine. The whole log is compared with golden.log and the
+// bytes), then run by the program's own start-up from the native handlers on
+// (registrars, guest image, guest process, GDI, viewport, the guest run and
+// its end) against the recording fake engine. The whole log is compared with golden.log and the
 // engine calls of the first frame with golden_frame.txt; with
 // QZ_UPDATE_GOLDEN=1 in the environment the test writes both golden copies
 // instead.
@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,7 +20,6 @@
 #include "PELoader/program.h"
 #include "errors.h"
 #include "fakeEngine.h"
-#include "game/patch.h"
 #include "log.h"
 #include "machine/binding.h"
 #include "machine/executer.h"
@@ -138,12 +138,12 @@ protected:
         machine::resetMachineForTests();
     }
 
-    // The start-up from its step 6 on, as run does it: registrars, guest
-    // image, guest process, GDI, the guest run with its one handler, and the
-    // dump after a failed run. The host's quit comes at the PeekMessageA
-    // poll after inputFrames frames of the input phase (the game polls once
-    // in its window tests and once a frame: 3 frames, then the input phase).
-    // Returns the log.
+    // The program's start-up from the accepted executable on
+    // (app::runGuestProgram). The host's quit comes at the PeekMessageA poll
+    // after inputFrames frames of the input phase (the game polls once in its
+    // window tests and once a frame: 3 frames, then the input phase). Returns
+    // the log; the kind of a fatal error that ended the run is left in
+    // fatalError.
     std::vector<std::string> runGame(const std::string& variant = "", int inputFrames = 1) {
         for (int poll = 0; poll < 1 + 3 + inputFrames; ++poll) fakeEngine::scriptProcessMessages({false});
         fakeEngine::scriptProcessMessages({true});
@@ -152,28 +152,19 @@ protected:
             ADD_FAILURE() << "the start-up would refuse " << gameExecutable(variant);
             return {};
         }
-        platform::registerPlatformFunctions();
-        platform::registerGdiFunctions();
-        platform::registerWindowFunctions();
-        platform::registerKelmGraphicsHooks();
-        platform::registerKelmInputHooks();
-        game::registerPatches();
-        machine::initialiseMachine(*program);
-        platform::platformInit(*program);
-        platform::initGdi();
+        fatalError.reset();
         try {
-            machine::callGuest(app::Addr{program->entryPoint});
-        } catch (const app::ProgramException& error) {
-            app::logProgramExecutionAborted(error.message());
-            machine::state.executionFailed = true;
+            app::runGuestProgram(*program);
+        } catch (const app::AbortProgramException& error) {
+            fatalError = error.type;
         }
-        if (machine::state.executionFailed) machine::dumpState();
         app::resetLogForTests();  // closes the file
         return readLines(logDir / "log.txt");
     }
 
     fs::path logDir;
     std::unique_ptr<peloader::Program> program;
+    std::optional<app::ErrorType> fatalError;
 };
 
 // The lines from the first one that starts with prefix.
@@ -238,7 +229,12 @@ TEST(TestGameImage, EveryVariantCarriesTheDigestAndTheUnforgedBuildDoesNot) {
 TEST_F(TestGameRun, ScriptedRunMatchesTheGoldenLog) {
     std::vector<std::string> lines = runGame();
     EXPECT_FALSE(machine::state.executionFailed) << logText(lines);
+    EXPECT_FALSE(fatalError);
     EXPECT_TRUE(machine::state.exitRequested);  // ended by ExitProcess
+    // The viewport is set once, before the guest's first engine call.
+    EXPECT_EQ(fakeEngine::callsOf("initViewport").size(), 1u);
+    ASSERT_FALSE(fakeEngine::calls().empty());
+    EXPECT_EQ(fakeEngine::calls().front(), "initViewport()");
     const std::string summary = lastLineStarting(lines, checkPrefix + "SUMMARY");
     ASSERT_FALSE(summary.empty());
     EXPECT_TRUE(summary.ends_with(" checks, 0 failed")) << summary;
@@ -300,6 +296,13 @@ TEST_F(TestGameRun, VariantsEndAsTheirLogSays) {
         std::vector<std::string> tail = fromLineStarting(runGame(c.variant), checkPrefix + "SUMMARY");
         ASSERT_FALSE(tail.empty());
         EXPECT_EQ(machine::state.executionFailed, c.failed);
+        if (c.failed) {
+            // The dump in between, then the fatal error of kind program.
+            EXPECT_EQ(fatalError, app::ErrorType::program);
+            EXPECT_EQ(tail.back(), "VM execution error");
+        } else {
+            EXPECT_FALSE(fatalError);
+        }
         if (c.lastGameLine[0]) {
             ASSERT_GE(tail.size(), 2u);
             EXPECT_EQ(tail[1], c.lastGameLine);
@@ -319,11 +322,12 @@ TEST_F(TestGameRun, CallThroughTheUnboundImportStopsAtItsSlot) {
                                    slot));
 }
 
-TEST_F(TestGameRun, MissingPictureEndsTheProgram) {
-    try {
-        runGame("missingpic");
-        FAIL() << "the missing picture did not end the program";
-    } catch (const app::AbortProgramException& error) {
-        EXPECT_EQ(error.type, app::ErrorType::fileSystem);
-    }
+// The engine's abort passes the guest run's handler: no dump, no "VM
+// execution error".
+TEST_F(TestGameRun, MissingPictureEndsTheProgramWithoutADump) {
+    std::vector<std::string> lines = runGame("missingpic");
+    EXPECT_EQ(fatalError, app::ErrorType::fileSystem);
+    EXPECT_FALSE(machine::state.executionFailed);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().rfind("Unable to load image file '", 0), 0u) << lines.back();
 }
