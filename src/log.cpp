@@ -125,6 +125,10 @@ void log(const std::string& message) {
 
 void warning(const std::string& message) { log("Warning: " + message); }
 
+void flushLog() {
+    if (logFile) std::fflush(logFile);
+}
+
 void resetLogForTests() {
     if (logFile) std::fclose(logFile);
     logFile = nullptr;

@@ -30,6 +30,10 @@ void initLog(const std::string& dataDir);
 bool openLog();
 void log(const std::string& message);
 void warning(const std::string& message);
+// Hands the buffered lines to the system now. Lines are not flushed one by
+// one; this is for the moments when a reader may look while the program
+// still runs, or the program may be ended from outside (the fatal-error box).
+void flushLog();
 
 // Test hook: forgets the log's state and closes the file.
 void resetLogForTests();

@@ -122,7 +122,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
         app::runCatchingFatalErrors([hInstance] { app::run(hInstance, app::getArgs()); });
     if (userText) {
         engine::hideWindow();
-        showFatalErrorBox(app::fatalErrorBox(*userText));
+        app::showFatalError(*userText, showFatalErrorBox);
     }
     return 0;
 }

@@ -62,4 +62,9 @@ FatalErrorBox fatalErrorBox(const std::string& userText) {
     return {utf8ToUtf16(boxTextStart + userText), utf8ToUtf16(boxCaption), boxStyle};
 }
 
+void showFatalError(const std::string& userText, void (*showBox)(const FatalErrorBox& box)) {
+    flushLog();
+    showBox(fatalErrorBox(userText));
+}
+
 }  // namespace app

@@ -12,9 +12,10 @@ namespace {
 using namespace machine;
 
 // Runs f with the log going to a fresh folder and returns what it wrote,
-// lines ending in "\n".
+// lines ending in "\n". With keepOpen, what reached the file while the log is
+// still open.
 template <class F>
-std::string loggedBy(F&& f) {
+std::string loggedBy(F&& f, bool keepOpen = false) {
     std::filesystem::path folder = std::filesystem::temp_directory_path() /
                                    ("machine-dump-" + std::to_string(::testing::UnitTest::GetInstance()
                                                                          ->random_seed()) +
@@ -23,12 +24,13 @@ std::string loggedBy(F&& f) {
     std::filesystem::create_directories(folder);
     app::initLog(folder.string());
     f();
-    app::resetLogForTests();
+    if (!keepOpen) app::resetLogForTests();
     std::stringstream text;
     {
         std::ifstream in(folder / "log.txt", std::ios::binary);
         text << in.rdbuf();
     }  // closed before the folder goes (Windows keeps open files)
+    app::resetLogForTests();
     std::filesystem::remove_all(folder);
     std::string lines = text.str();
     std::erase(lines, '\r');  // the log ends its lines the host's way
@@ -68,6 +70,13 @@ TEST_F(DumpTest, AfterStackOverflowTheStackIsNotValid) {
     EXPECT_EQ(guest::errorOf([] { push32(Val32{0}); }), "Stack overflow");
     EXPECT_EQ(loggedBy(dumpState),
               std::string(registersAfterOverflow) + "Stack:\nAddress is not valid: 0xffffc\n");
+}
+
+TEST_F(DumpTest, DumpIsOnDiskWithoutClosingTheLog) {
+    state.esp.v = 0x1FFFF0;
+    std::string whole = loggedBy(dumpState);
+    ASSERT_NE(whole.find("Stack:\n0x1ffff0 "), std::string::npos);
+    EXPECT_EQ(loggedBy(dumpState, true), whole);
 }
 
 TEST_F(DumpTest, StackLinesStopAtTheBlockEndAndAt128Bytes) {
