@@ -13,6 +13,7 @@
 #include "engine/timer.h"
 #include "engine/window.h"
 #include "errors.h"
+#include "files.h"
 #include "game/patch.h"
 #include "log.h"
 #include "machine/executer.h"

@@ -8,6 +8,7 @@
 #include <typeinfo>
 
 #include "errors.h"
+#include "files.h"
 #include "log.h"
 
 namespace app {
