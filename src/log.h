@@ -6,22 +6,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 namespace app {
-
-// Joins a folder and a name with the host's path separator.
-std::string joinPath(const std::string& folder, const std::string& name);
-
-// Opens a file by its UTF-8 path. On Windows the path goes through UTF-16, so
-// a folder with non-ASCII characters works. Returns nullptr on failure.
-std::FILE* openFile(const std::string& utf8Path, const char* mode);
-
-// UTF-8 to UTF-16 (invalid sequences become U+FFFD).
-std::u16string utf8ToUtf16(const std::string& text);
-// UTF-16 to UTF-8 (an unpaired surrogate becomes U+FFFD).
-std::string utf16ToUtf8(const std::u16string& text);
 
 // Sets the log's path to dataDir/log.txt and enables it. The file itself is
 // created by the first line written, so a run that logs nothing leaves none.
@@ -30,6 +17,10 @@ void initLog(const std::string& dataDir);
 bool openLog();
 void log(const std::string& message);
 void warning(const std::string& message);
+// Hands the buffered lines to the system now. Lines are not flushed one by
+// one; this is for the moments when a reader may look while the program
+// still runs, or the program may be ended from outside (the fatal-error box).
+void flushLog();
 
 // Test hook: forgets the log's state and closes the file.
 void resetLogForTests();

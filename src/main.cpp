@@ -13,6 +13,7 @@
 #include "engine/timer.h"
 #include "engine/window.h"
 #include "errors.h"
+#include "files.h"
 #include "log.h"
 #include "startup.h"
 
@@ -83,7 +84,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
         app::runCatchingFatalErrors([hInstance] { app::run(hInstance, app::getArgs()); });
     if (userText) {
         engine::hideWindow();
-        showFatalErrorBox(app::fatalErrorBox(*userText));
+        app::showFatalError(*userText, showFatalErrorBox);
     }
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <typeinfo>
 
 #include "errors.h"
+#include "files.h"
 #include "log.h"
 
 namespace app {
@@ -60,6 +61,11 @@ std::optional<std::string> runCatchingFatalErrors(const std::function<void()>& b
 
 FatalErrorBox fatalErrorBox(const std::string& userText) {
     return {utf8ToUtf16(boxTextStart + userText), utf8ToUtf16(boxCaption), boxStyle};
+}
+
+void showFatalError(const std::string& userText, void (*showBox)(const FatalErrorBox& box)) {
+    flushLog();
+    showBox(fatalErrorBox(userText));
 }
 
 }  // namespace app

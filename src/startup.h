@@ -54,5 +54,9 @@ struct FatalErrorBox {
     uint32_t style;
 };
 FatalErrorBox fatalErrorBox(const std::string& userText);
+// Shows the box of a fatal error through showBox. The log reaches the file
+// first: the box sends the player to it, and a player who ends the process
+// while the box is up would lose it otherwise.
+void showFatalError(const std::string& userText, void (*showBox)(const FatalErrorBox& box));
 
 }  // namespace app

@@ -6,7 +6,7 @@
 #include <map>
 #include <vector>
 
-#include "log.h"
+#include "files.h"
 
 namespace peloader {
 

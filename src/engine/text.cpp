@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "errors.h"
-#include "log.h"
+#include "files.h"
 #include "types.h"
 
 namespace engine {

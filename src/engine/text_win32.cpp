@@ -5,7 +5,7 @@
 
 #include "engine/graphics.h"
 #include "engine/text.h"
-#include "log.h"
+#include "files.h"
 
 namespace engine {
 

@@ -5,6 +5,8 @@
 
 #include "engine/graphics.h"
 #include "engine/timer.h"
+#include "errors.h"
+#include "types.h"
 
 namespace engine {
 
@@ -16,6 +18,12 @@ double timerFactor = NAN;
 
 std::optional<int64_t> frameStart;
 int32_t frameCount = 0;
+
+// A host call without which the frame wait cannot go on: looping on it would
+// spin at full speed.
+[[noreturn]] void abortOnFailedCall(const char* call, uint32_t error) {
+    app::abortProgram(app::ErrorType::program, app::format("%s failed: error %u", call, error));
+}
 
 }  // namespace
 
@@ -41,6 +49,14 @@ int64_t ticksFromCounter(int64_t counter) {
 int64_t timerMultiplierForTests() { return timerMultiplier; }
 int64_t timerDividerForTests() { return timerDivider; }
 
+FrameTimer createFrameTimer(const TimerFactory& factory) {
+    if (void* timer = factory.createHighResolution()) return {timer, true};
+    // Older systems refuse the kind (ERROR_INVALID_PARAMETER); whatever the
+    // reason, the plain timer still paces, only on the system tick.
+    if (void* timer = factory.createPlain()) return {timer, false};
+    abortOnFailedCall("CreateWaitableTimerW", factory.lastError());
+}
+
 bool frameScheduleStarted() { return frameStart.has_value(); }
 
 void startFrameSchedule(int64_t now) {
@@ -63,10 +79,13 @@ bool waitForFrame(const FrameWaiter& waiter) {
     }
     if (diff <= frameWakeEarly) return false;
     waiter.armTimer(frameWakeEarly - diff);
-    while (!waiter.waitForTimerOrMessage()) {
+    for (;;) {
+        FrameWake wake = waiter.waitForTimerOrMessage();
+        if (wake == FrameWake::timer) return false;
+        if (wake == FrameWake::failed)
+            abortOnFailedCall("MsgWaitForMultipleObjects", waiter.lastError());
         if (waiter.pump()) return true;
     }
-    return false;
 }
 
 int64_t frameStartForTests() { return frameStart.value_or(-1); }

@@ -14,6 +14,9 @@ bool processMessages();
 bool waitForNextFrame();
 // Posts a quit message on the host queue.
 void quitWindow();
+// The frame timer, made by the first poll, fires at its due time rather than
+// on the system timer's tick.
+bool isFrameTimerHighResolution();
 
 }  // namespace engine
 
@@ -32,15 +35,39 @@ int64_t ticksFromCounter(int64_t counter);
 int64_t timerMultiplierForTests();
 int64_t timerDividerForTests();
 
+// The host's waitable timers, for the choice of the frame timer. A null
+// handle is a failure, its code in lastError.
+struct TimerFactory {
+    // A manual-reset timer that fires at its due time instead of at the next
+    // tick of the system timer; refused by systems that do not have it.
+    void* (*createHighResolution)();
+    // CreateWaitableTimerW: a manual-reset timer on the system timer's tick.
+    void* (*createPlain)();
+    uint32_t (*lastError)();
+};
+struct FrameTimer {
+    void* handle;
+    bool highResolution;
+};
+// The high-resolution timer where the system makes one, else the plain one.
+// A timer that cannot be made at all ends the program: without one the frame
+// wait could never sleep.
+FrameTimer createFrameTimer(const TimerFactory& factory);
+
+// What ended one sleep of the frame wait.
+enum class FrameWake { timer, message, failed };
+
 // The platform side of the frame wait.
 struct FrameWaiter {
     int64_t (*now)();
     // Arms the one-shot timer with a relative (negative) due time in ticks.
     void (*armTimer)(int64_t dueTime);
-    // Sleeps until the timer fires (true) or a message arrives (false).
-    bool (*waitForTimerOrMessage)();
+    // Sleeps until the timer fires or a message arrives.
+    FrameWake (*waitForTimerOrMessage)();
     // Pumps the host queue; true when a quit message was taken.
     bool (*pump)();
+    // The code of the failed wait.
+    uint32_t (*lastError)();
 };
 
 // The schedule starts at the guest's first message poll.

@@ -6,11 +6,17 @@
 #include "engine/window.h"
 #include "errors.h"
 
+// Not in every MinGW header yet (Windows 10 version 1803 and later).
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+
 namespace engine {
 
 namespace {
 
 HANDLE frameTimer = nullptr;
+bool frameTimerHighResolution = false;
 
 // Posted messages, timers, paint, sent messages, hot keys and raw input end
 // the wait; keyboard and mouse input wait for the next wake-up.
@@ -33,13 +39,30 @@ void armFrameTimer(int64_t dueTime) {
     SetWaitableTimer(frameTimer, &due, 0, nullptr, nullptr, FALSE);
 }
 
-bool waitForTimerOrMessage() {
-    return MsgWaitForMultipleObjects(1, &frameTimer, FALSE, INFINITE, frameWakeMask) ==
-           WAIT_OBJECT_0;
+FrameWake waitForTimerOrMessage() {
+    switch (MsgWaitForMultipleObjects(1, &frameTimer, FALSE, INFINITE, frameWakeMask)) {
+        case WAIT_OBJECT_0: return FrameWake::timer;
+        case WAIT_FAILED: return FrameWake::failed;
+        default: return FrameWake::message;
+    }
 }
 
+uint32_t lastError() { return GetLastError(); }
+
+// An ordinary waitable timer fires on the system timer's tick (15.6 ms by
+// default since Windows 10 version 2004), which would end the 20 ms frame
+// slots up to a tick late.
+void* createHighResolutionTimer() {
+    constexpr DWORD flags =
+        CREATE_WAITABLE_TIMER_MANUAL_RESET | CREATE_WAITABLE_TIMER_HIGH_RESOLUTION;
+    return CreateWaitableTimerExW(nullptr, nullptr, flags, TIMER_MODIFY_STATE | SYNCHRONIZE);
+}
+
+void* createPlainTimer() { return CreateWaitableTimerW(nullptr, TRUE, nullptr); }
+
 const FrameWaiter windowsFrameWaiter{currentTime, armFrameTimer, waitForTimerOrMessage,
-                                     pumpWindowMessages};
+                                     pumpWindowMessages, lastError};
+const TimerFactory windowsTimerFactory{createHighResolutionTimer, createPlainTimer, lastError};
 
 }  // namespace
 
@@ -57,8 +80,10 @@ int64_t currentTime() {
 
 bool processMessages() {
     if (!frameScheduleStarted()) {
+        FrameTimer timer = createFrameTimer(windowsTimerFactory);
+        frameTimer = timer.handle;
+        frameTimerHighResolution = timer.highResolution;
         startFrameSchedule(currentTime());
-        frameTimer = CreateWaitableTimerW(nullptr, TRUE, nullptr);
     }
     releaseKeys();
     bool quit = pumpWindowMessages();
@@ -69,5 +94,7 @@ bool processMessages() {
 bool waitForNextFrame() { return waitForFrame(windowsFrameWaiter); }
 
 void quitWindow() { PostQuitMessage(0); }
+
+bool isFrameTimerHighResolution() { return frameTimerHighResolution; }
 
 }  // namespace engine

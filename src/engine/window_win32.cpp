@@ -6,7 +6,7 @@
 #include "engine/graphics.h"
 #include "engine/window.h"
 #include "errors.h"
-#include "log.h"
+#include "files.h"
 #include "types.h"
 
 namespace engine {

@@ -450,6 +450,8 @@ void dumpState() {
         app::log("Stack:");
         dumpMemory(toAddr(state.esp));
     }
+    // On disk before anything else can go wrong on the way to the box.
+    app::flushLog();
 }
 
 void dumpMemory(Addr address) {

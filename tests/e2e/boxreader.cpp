@@ -10,7 +10,7 @@
 #include <cwchar>
 #include <string>
 
-#include "log.h"
+#include "files.h"
 
 namespace {
 

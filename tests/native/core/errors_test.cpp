@@ -134,6 +134,31 @@ TEST_F(ErrorsTest, RunThatEndsNormallyShowsNoBox) {
     EXPECT_EQ(logText(), "");
 }
 
+// What the box callback found: the log file as it was on disk, and the box.
+struct SeenByTheBox {
+    static inline std::string logFile;
+    static inline std::string onDisk;
+    static inline std::u16string text;
+    static void show(const app::FatalErrorBox& box) {
+        std::ifstream in(logFile, std::ios::binary);
+        std::stringstream content;
+        content << in.rdbuf();
+        onDisk = content.str();
+        text = box.text;
+    }
+};
+
+TEST_F(ErrorsTest, LogIsOnDiskWhileTheBoxIsUp) {
+    std::optional<std::string> userText = app::runCatchingFatalErrors(
+        [] { app::abortProgram(app::ErrorType::fileSystem, "Unable to load Quorlen.exe"); });
+    ASSERT_TRUE(userText.has_value());
+    SeenByTheBox::logFile = folder + "/log.txt";
+    app::showFatalError(*userText, SeenByTheBox::show);  // the log is still open
+    EXPECT_EQ(SeenByTheBox::onDisk, "Unable to load Quorlen.exe\n");
+    EXPECT_EQ(SeenByTheBox::text,
+              u"An error occurred and the program will now exit. Check the game is installed properly.");
+}
+
 TEST(FatalErrorBox, TextCaptionAndStyle) {
     app::FatalErrorBox box = app::fatalErrorBox("Check the game is installed properly.");
     EXPECT_EQ(box.text, u"An error occurred and the program will now exit. Check the game is installed properly.");

@@ -47,10 +47,10 @@ constexpr int32_t frameLeft = 8, frameTop = 31, frameRight = 8, frameBottom = 8;
 // Fresh engine state with these devices enumerated and a window created.
 void startEngine(std::vector<FakeDevice> list, bool vsync = false);
 
-// Runs a start-up step that must end the program as unsupported graphics
-// hardware, with the log in a fresh folder; returns what it logged.
+// Runs a step that must end the program with this kind, with the log in a
+// fresh folder; returns what it logged.
 template <class Step>
-std::string logOfGraphicsAbort(const char* folderName, Step step) {
+std::string logOfAbort(const char* folderName, app::ErrorType kind, Step step) {
     std::filesystem::path dir = std::filesystem::temp_directory_path() / folderName;
     std::filesystem::create_directories(dir);
     std::filesystem::remove(dir / "log.txt");
@@ -59,13 +59,19 @@ std::string logOfGraphicsAbort(const char* folderName, Step step) {
         step();
         ADD_FAILURE() << "no exception";
     } catch (const app::AbortProgramException& e) {
-        EXPECT_EQ(e.type, app::ErrorType::graphicsHardwareUnsupported);
+        EXPECT_EQ(e.type, kind);
     }
     app::resetLogForTests();
     std::ifstream file(dir / "log.txt");
     std::stringstream text;
     text << file.rdbuf();
     return text.str();
+}
+
+// The same for a start-up step that finds the graphics hardware unsupported.
+template <class Step>
+std::string logOfGraphicsAbort(const char* folderName, Step step) {
+    return logOfAbort(folderName, app::ErrorType::graphicsHardwareUnsupported, step);
 }
 
 }  // namespace fakes

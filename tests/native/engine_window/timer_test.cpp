@@ -35,26 +35,30 @@ struct FakeWait {
     static inline int pumps = 0;
     static inline bool quitOnPump = false;
     static inline int64_t sleepTo = 0;            // the clock when the timer fires
+    static inline bool waitFails = false;
 
     static int64_t clock() { return now; }
     static void arm(int64_t due) {
         armed.push_back(due);
         sleepTo = now - due;  // due is negative: relative
     }
-    static bool wait() {
+    static engine::FrameWake wait() {
         if (messagesBeforeTimer > 0) {
             --messagesBeforeTimer;
-            return false;
+            return engine::FrameWake::message;
         }
+        if (waitFails) return engine::FrameWake::failed;
         now = sleepTo;
-        return true;
+        return engine::FrameWake::timer;
     }
     static bool pump() {
         ++pumps;
         return quitOnPump;
     }
+    static uint32_t lastError() { return 6; }  // ERROR_INVALID_HANDLE
 };
-const engine::FrameWaiter waiter{FakeWait::clock, FakeWait::arm, FakeWait::wait, FakeWait::pump};
+const engine::FrameWaiter waiter{FakeWait::clock, FakeWait::arm, FakeWait::wait, FakeWait::pump,
+                                 FakeWait::lastError};
 
 class FrameTest : public ::testing::Test {
 protected:
@@ -65,7 +69,9 @@ protected:
         FakeWait::messagesBeforeTimer = 0;
         FakeWait::pumps = 0;
         FakeWait::quitOnPump = false;
+        FakeWait::waitFails = false;
     }
+    void TearDown() override { app::resetErrorsForTests(); }
 };
 
 TEST_F(FrameTest, NoWaitBeforeTheFirstPoll) {
@@ -140,6 +146,16 @@ TEST_F(FrameTest, QuitDuringTheWaitEndsIt) {
     EXPECT_EQ(FakeWait::pumps, 1);
 }
 
+TEST_F(FrameTest, FailedWaitEndsTheProgramInsteadOfSpinning) {
+    engine::startFrameSchedule(FakeWait::now);
+    FakeWait::messagesBeforeTimer = 1;
+    FakeWait::waitFails = true;
+    EXPECT_EQ(fakes::logOfAbort("engine_frame_wait_test", app::ErrorType::program,
+                                [] { engine::waitForFrame(waiter); }),
+              "MsgWaitForMultipleObjects failed: error 6\n");
+    EXPECT_EQ(FakeWait::pumps, 1);  // the message before the failure
+}
+
 TEST_F(FrameTest, NoPacingWhileTheSwapIntervalPaces) {
     static bool swapped;
     engine::initSwapControl(1, engine::SwapControl{[](int32_t) { return swapped = true; }, nullptr, true});
@@ -151,6 +167,61 @@ TEST_F(FrameTest, NoPacingWhileTheSwapIntervalPaces) {
     engine::setVSync(false);
     EXPECT_FALSE(engine::waitForFrame(waiter));
     EXPECT_EQ(engine::frameCountForTests(), 1);
+}
+
+// The frame timer: which kind is made, and what follows when none can be.
+struct FakeTimers {
+    static inline bool highResolutionRefused = false;
+    static inline bool plainRefused = false;
+    static inline uint32_t error = 0;
+    static inline std::vector<std::string> calls;
+    static inline int highResolutionTimer = 0, plainTimer = 0;  // their addresses are the handles
+
+    static void* highResolution() {
+        calls.push_back("high resolution");
+        if (!highResolutionRefused) return &highResolutionTimer;
+        error = 87;  // ERROR_INVALID_PARAMETER: the flag is unknown
+        return nullptr;
+    }
+    static void* plain() {
+        calls.push_back("plain");
+        if (!plainRefused) return &plainTimer;
+        error = 1450;  // ERROR_NO_SYSTEM_RESOURCES
+        return nullptr;
+    }
+    static uint32_t lastError() { return error; }
+};
+const engine::TimerFactory timerFactory{FakeTimers::highResolution, FakeTimers::plain,
+                                        FakeTimers::lastError};
+
+TEST(FrameTimer, HighResolutionWhereTheSystemHasItElseThePlainTimer) {
+    struct Case {
+        bool highResolutionRefused;
+        void* handle;
+        bool highResolution;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {false, &FakeTimers::highResolutionTimer, true, {"high resolution"}},
+        {true, &FakeTimers::plainTimer, false, {"high resolution", "plain"}},
+    };
+    for (const Case& c : cases) {
+        FakeTimers::highResolutionRefused = c.highResolutionRefused;
+        FakeTimers::plainRefused = false;
+        FakeTimers::calls.clear();
+        engine::FrameTimer timer = engine::createFrameTimer(timerFactory);
+        EXPECT_EQ(timer.handle, c.handle) << c.highResolutionRefused;
+        EXPECT_EQ(timer.highResolution, c.highResolution) << c.highResolutionRefused;
+        EXPECT_EQ(FakeTimers::calls, c.calls) << c.highResolutionRefused;
+    }
+}
+
+TEST(FrameTimer, NoTimerAtAllEndsTheProgramWithTheCallAndItsError) {
+    FakeTimers::highResolutionRefused = true;
+    FakeTimers::plainRefused = true;
+    EXPECT_EQ(fakes::logOfAbort("engine_frame_timer_test", app::ErrorType::program,
+                                [] { engine::createFrameTimer(timerFactory); }),
+              "CreateWaitableTimerW failed: error 1450\n");
+    app::resetErrorsForTests();
 }
 
 }  // namespace

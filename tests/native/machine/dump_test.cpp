@@ -12,9 +12,10 @@ namespace {
 using namespace machine;
 
 // Runs f with the log going to a fresh folder and returns what it wrote,
-// lines ending in "\n".
+// lines ending in "\n". With keepOpen, what reached the file while the log is
+// still open.
 template <class F>
-std::string loggedBy(F&& f) {
+std::string loggedBy(F&& f, bool keepOpen = false) {
     std::filesystem::path folder = std::filesystem::temp_directory_path() /
                                    ("machine-dump-" + std::to_string(::testing::UnitTest::GetInstance()
                                                                          ->random_seed()) +
@@ -23,12 +24,13 @@ std::string loggedBy(F&& f) {
     std::filesystem::create_directories(folder);
     app::initLog(folder.string());
     f();
-    app::resetLogForTests();
+    if (!keepOpen) app::resetLogForTests();
     std::stringstream text;
     {
         std::ifstream in(folder / "log.txt", std::ios::binary);
         text << in.rdbuf();
     }  // closed before the folder goes (Windows keeps open files)
+    app::resetLogForTests();
     std::filesystem::remove_all(folder);
     std::string lines = text.str();
     std::erase(lines, '\r');  // the log ends its lines the host's way
@@ -70,6 +72,13 @@ TEST_F(DumpTest, AfterStackOverflowTheStackIsNotValid) {
               std::string(registersAfterOverflow) + "Stack:\nAddress is not valid: 0xffffc\n");
 }
 
+TEST_F(DumpTest, DumpIsOnDiskWithoutClosingTheLog) {
+    state.esp.v = 0x1FFFF0;
+    std::string whole = loggedBy(dumpState);
+    ASSERT_NE(whole.find("Stack:\n0x1ffff0 "), std::string::npos);
+    EXPECT_EQ(loggedBy(dumpState, true), whole);
+}
+
 TEST_F(DumpTest, StackLinesStopAtTheBlockEndAndAt128Bytes) {
     for (uint32_t i = 0; i < 200; ++i)
         writeMemory8(false, Addr{0x200000 - 200 + i}, Val8{static_cast<uint8_t>(i)});
@@ -93,11 +102,37 @@ TEST_F(DumpTest, StackLinesStopAtTheBlockEndAndAt128Bytes) {
               "0x1fffa8  70 71 72 73 74 75 76 77 78 79 7a 7b 7c 7d 7e 7f\n");
 }
 
+// Every register and flag line once more, each with a value of its own and
+// the flags the other way round.
 TEST_F(DumpTest, ReservedEspHasNoStackPart) {
+    state.eip = Addr{0xF0000010};
+    state.eax.v = 1;
+    state.ecx.v = 0xFFFFFFFE;
+    state.edx.v = 0x80000000;
+    state.ebx.v = 10;
     state.esp.v = 0xF0000000;
-    std::string dump = loggedBy(dumpState);
-    EXPECT_EQ(dump.find("Stack:"), std::string::npos);
-    EXPECT_EQ(dump.substr(dump.size() - 14), "FPU cw: 0x33f\n");
+    state.ebp.v = 0x7FFFFFFF;
+    state.esi.v = 0xABCDEF;
+    state.edi.v = 3;
+    guest::setFlags("DF OF SF");
+    state.fpuControlWord = 0xFFFF;
+    EXPECT_EQ(loggedBy(dumpState),
+              "Registers:\n"
+              "eip: 4026531856 0xf0000010\n"
+              "eax: 1 0x1\n"
+              "ecx: 4294967294 0xfffffffe\n"
+              "edx: 2147483648 0x80000000\n"
+              "ebx: 10 0xa\n"
+              "esp: 4026531840 0xf0000000\n"
+              "ebp: 2147483647 0x7fffffff\n"
+              "esi: 11259375 0xabcdef\n"
+              "edi: 3 0x3\n"
+              "cf: 0\n"
+              "df: 1\n"
+              "of: 1\n"
+              "sf: 1\n"
+              "zf: 0\n"
+              "FPU cw: 0xffff\n");
 }
 
 TEST_F(DumpTest, MappedMemoryIsNotDumped) {

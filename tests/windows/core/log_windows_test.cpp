@@ -1,6 +1,7 @@
 // The log on Windows: text mode (CR LF) and folders with non-ASCII names.
 #include <gtest/gtest.h>
 
+#include "files.h"
 #include "log.h"
 #include "windows_test_support.h"
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "log.h"
+#include "files.h"
 
 namespace wintest {
 

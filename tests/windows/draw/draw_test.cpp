@@ -13,6 +13,7 @@
 #include "engine/text.h"
 #include "engine/window.h"
 #include "errors.h"
+#include "files.h"
 #include "log.h"
 #include "scene.h"
 #include "types.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "log.h"
+#include "files.h"
 
 namespace drawtest {
 

@@ -14,6 +14,7 @@
 #include "engine/timer.h"
 #include "engine/window.h"
 #include "errors.h"
+#include "files.h"
 #include "log.h"
 #include "scene.h"
 

@@ -9,7 +9,7 @@
 #include "engine/graphics.h"
 #include "engine/image.h"
 #include "engine/text.h"
-#include "log.h"
+#include "files.h"
 #include "scene.h"
 
 using namespace drawtest;

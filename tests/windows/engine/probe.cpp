@@ -19,6 +19,7 @@
 #include "engine/timer.h"
 #include "engine/window.h"
 #include "errors.h"
+#include "files.h"
 #include "glwh/glwh.h"
 #include "log.h"
 #include "startup.h"
