@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <set>
 #include <memory>
 
 #include "PELoader/program.h"
@@ -41,6 +42,7 @@ OwnedBytes zeroedBytes(uint32_t capacity) {
 std::vector<MemoryBlock> blocks;
 std::vector<OwnedBytes> ownedBytes;  // the bytes of every block we made, TEB included
 std::map<uint32_t, std::vector<int32_t>> freeLists;  // capacity -> freed block indexes
+std::set<int32_t> queuedForReuse;                    // every index in freeLists
 Addr nextFreeAddress{0};
 
 bool haveCodeBlock = false;
@@ -296,6 +298,7 @@ Addr allocate(uint32_t size) {
     if (reusable != freeLists.end() && !reusable->second.empty()) {
         int32_t index = reusable->second.back();  // last freed, first reused
         reusable->second.pop_back();
+        queuedForReuse.erase(index);
         MemoryBlock& block = blocks[static_cast<size_t>(index)];
         block.size = size;
         if (index == codeIndex) updateCodeWindow();  // a freed code block keeps fetching right
@@ -303,10 +306,14 @@ Addr allocate(uint32_t size) {
         return block.start;
     }
 
+    // A new block never grows into the mapped block's address or the
+    // reserved range above it.
     Addr start = nextFreeAddress;
+    if (uint64_t{start.v} + capacity > mappedMemoryAddress.v)
+        throw app::ProgramException("Out of guest memory");
+    appendBlock(start, capacity, size);
     nextFreeAddress = app::addrAdd(start, capacity + 4);
     nextFreeAddress.alignUp();
-    appendBlock(start, capacity, size);
     return start;
 }
 
@@ -330,6 +337,8 @@ void free(Addr address) {
         }
     }
     if (index < 0) index = findBlockIndex(address);
+    // A block queued twice would be handed out twice.
+    if (!queuedForReuse.insert(index).second) return;
     freeLists[blocks[static_cast<size_t>(index)].capacity].push_back(index);
 }
 
@@ -473,6 +482,7 @@ void resetMachineForTests() {
     blocks.clear();
     ownedBytes.clear();
     freeLists.clear();
+    queuedForReuse.clear();
     nextFreeAddress = Addr{0};
     haveCodeBlock = false;
     codeIndex = -1;

@@ -88,8 +88,12 @@ inline void returnToGuest();
 
 // ---- Heap and special blocks ----------------------------------------------
 
+// The heap grows upward from the highest block added and ends below
+// mappedMemoryAddress: a new block that would pass it is refused with
+// "Out of guest memory", before any change.
 Addr allocate(uint32_t size);
 Addr allocateCopy(std::span<const uint8_t> data);
+// Queues the block for reuse; a block already queued stays queued once.
 void free(Addr address);
 void allocateTEB(uint32_t size);
 Addr addMappedMemory(std::span<uint8_t> hostData);
