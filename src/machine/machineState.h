@@ -3,6 +3,11 @@
 // One plain record of registers and flags, and a short list of memory blocks
 // that make up the guest's 32-bit address space. All of it is module state of
 // the one thread; every guest failure is a ProgramException.
+//
+// Defined by job in machineState_<job>.cpp: registers (the state record and
+// the register views), memory (blocks, search, the TEB, the mapped block,
+// host views), heap, image (set-up from a program, import slots, the test
+// reset) and dump.
 #pragma once
 
 #include <cstdint>
