@@ -13,7 +13,9 @@ using app::Addr;
 constexpr Addr guestReturnSentinel{0xFFFFFFF0};
 
 // Runs guest code from target until it returns to the sentinel or the halt
-// flag is set. Handlers may nest it.
+// flag is set. Handlers may nest it, up to maxGuestCallDepth runs at once;
+// one more is refused before it pushes anything.
+constexpr uint32_t maxGuestCallDepth = 64;
 void callGuest(Addr target);
 
 // Decodes and carries out one instruction at eip.

@@ -135,9 +135,30 @@ void callNative(NativeHandler handler) {
     handler();
 }
 
+// ---- Nesting depth ----------------------------------------------------------
+// Handlers that call back into the guest nest callGuest; a guest that keeps
+// re-entering a hook would otherwise end on a host stack overflow, with no
+// message. The count is kept per call, never per step, and unwinds with
+// every exit, exceptions included.
+
+uint32_t guestCallDepth = 0;
+
+struct GuestCallDepthGuard {
+    GuestCallDepthGuard() {
+        if (guestCallDepth == maxGuestCallDepth)
+            throw app::ProgramException(
+                app::format("Guest calls nested deeper than %u levels", maxGuestCallDepth));
+        ++guestCallDepth;
+    }
+    ~GuestCallDepthGuard() { --guestCallDepth; }
+    GuestCallDepthGuard(const GuestCallDepthGuard&) = delete;
+    GuestCallDepthGuard& operator=(const GuestCallDepthGuard&) = delete;
+};
+
 }  // namespace
 
 void callGuest(Addr target) {
+    GuestCallDepthGuard depth;
     Addr saved = state.eip;
     push32(Val32{guestReturnSentinel.v});
     state.eip = target;

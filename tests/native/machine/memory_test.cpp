@@ -258,6 +258,39 @@ TEST_F(MemoryTest, FreeingTheFirstHeapBlockNeverQueuesTheSectionBelowIt) {
     EXPECT_EQ(guest::errorOf([] { free(Addr{0x4FF000}); }), indexError(0x4FF000));
 }
 
+TEST_F(MemoryTest, SecondFreeOfAQueuedBlockChangesNothing) {
+    guest::addData(Addr{0x401000}, std::vector<uint8_t>(0x100));
+    Addr x = allocate(20);
+    free(x);
+    free(x);
+    free(addrAdd(x, 8));  // the same block, named by an inner address
+    EXPECT_EQ(allocate(20), x);
+    EXPECT_NE(allocate(20), x);  // queued once, handed out once
+    free(x);                     // in use again, so it can be freed again
+    EXPECT_EQ(allocate(32), x);
+}
+
+// The heap ends below the mapped block. Empty blocks at 0x80000000 and
+// 0xDFFFF000 put the heap's next start there without host memory behind the
+// gap (each step is under 2^31, so each raises the next start).
+TEST_F(MemoryTest, HeapNeverGrowsIntoTheMappedBlock) {
+    addMemoryBlock(Addr{0x80000000}, {}, false);
+    addMemoryBlock(Addr{0xDFFFF000}, {}, false);
+    size_t blockCount = memoryBlocks().size();
+    EXPECT_EQ(guest::errorOf([] { allocate(4097); }), "Out of guest memory");
+    EXPECT_EQ(memoryBlocks().size(), blockCount);
+    Addr last = allocate(4096);  // ends exactly at 0xE0000000
+    EXPECT_EQ(last.v, 0xDFFFF000u);
+    EXPECT_EQ(guest::errorOf([] { allocate(0); }), "Out of guest memory");
+    EXPECT_EQ(memoryBlocks().size(), blockCount + 1);
+    free(last);
+    EXPECT_EQ(allocate(4096), last);  // reuse needs no new address
+    std::vector<uint8_t> host(16, 0x55);
+    addMappedMemory(host);
+    EXPECT_EQ(readMemory8(false, Addr{0xDFFFFFFF}).v, 0u);
+    EXPECT_EQ(readMemory8(false, Addr{0xE0000000}).v, 0x55u);
+}
+
 TEST_F(MemoryTest, AllocationLimitAndCopy) {
     EXPECT_EQ(guest::errorOf([] { allocate(0x10000001); }), "Size too large to allocate");
     Addr huge = allocate(0x10000000);

@@ -197,6 +197,36 @@ TEST_F(RunLoopTest, ErrorsPassThroughEveryLevel) {
               "Unknown instruction byte 0xf4 at address 0x401010");
 }
 
+// A hook that runs itself nested until `nestingLimit` runs are open.
+int nestedRuns = 0;
+int nestingLimit = 0;
+void reenteringHook() {
+    if (++nestedRuns < nestingLimit) callGuest(guest::codeAddress);
+    returnToGuest();
+}
+
+TEST_F(RunLoopTest, NestingIsBoundedAndAnErrorLeavesNoDepthBehind) {
+    guest::loadCode("C3");
+    bindHook(guest::codeAddress, reenteringHook);
+    const int deepest = static_cast<int>(maxGuestCallDepth);
+    for (int limit : {deepest, 1000, deepest}) {
+        nestedRuns = 0;
+        nestingLimit = limit;
+        uint32_t espBefore = state.esp.v;
+        std::string error = guest::errorOf([] { callFromHost(guest::codeAddress); });
+        if (limit <= deepest) {
+            EXPECT_EQ(error, "");
+            EXPECT_EQ(nestedRuns, limit);
+            EXPECT_EQ(state.eip.v, 0x1234u);
+            EXPECT_EQ(state.esp.v, espBefore);
+        } else {
+            EXPECT_EQ(error, "Guest calls nested deeper than 64 levels");
+            EXPECT_EQ(nestedRuns, deepest);
+            state.esp.v = espBefore;  // the open runs never popped their sentinels
+        }
+    }
+}
+
 TEST_F(RunLoopTest, StackOverflowWhilePushingTheSentinel) {
     guest::loadCode("C3");
     state.esp.v = stackBase.v;

@@ -48,6 +48,12 @@ void textHi() { writeString(text, "Hi"); }
 void textBad() { writeBytes(text, {'o', 0x7F}); }
 void nameBad() { writeBytes(text, {'k', 0x80, 0}); }
 void fillFF() { writeBytes(p, std::vector<uint8_t>(40, 0xFF)); }
+// The heap's next start just below the mapped block: empty blocks, each less
+// than 2^31 above the last, so that each raises the heap's next start.
+void heapNearItsEnd() {
+    machine::addMemoryBlock(app::Addr{0x80000000}, {}, false);
+    machine::addMemoryBlock(app::Addr{0xDFFF0000}, {}, false);
+}
 
 struct Accepted {
     const char* function;
@@ -145,6 +151,8 @@ const Refused refusedCalls[] = {
      "Unsupported flProtect value"},
     {"VirtualAlloc too large", VirtualAlloc, {0, 0x10000001, 0x2000, 1}, none,
      "Size too large to allocate"},
+    {"VirtualAlloc past the heap's end", VirtualAlloc, {0, 0x10001, 0x2000, 1}, heapNearItsEnd,
+     "Out of guest memory"},
     {"VirtualFree release", VirtualFree, {p, 0, 0x8000}, none, "Unsupported arguments"},
     {"LoadIconA instance", LoadIconA, {1, 32512}, none, "Unsupported arguments"},
     {"LoadIconA name", LoadIconA, {0, 32513}, none, "Unsupported arguments"},

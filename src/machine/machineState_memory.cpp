@@ -1,27 +1,24 @@
-// The guest machine's state and memory: registers, the block list and its
-// search, typed accesses, instruction fetch, the stack, the heap, the TEB,
-// the mapped block, host views, the guest image set-up and the state dump.
-#include "machine/machineState.h"
-
+// Guest memory: the block list and its search with the last-hit cache, the
+// out-of-line side of the typed accesses and of fetch, the TEB behind the FS
+// segment, the mapped block and the host views.
 #include <algorithm>
 #include <cstdlib>
-#include <map>
 #include <memory>
 
-#include "PELoader/program.h"
-#include "log.h"
-#include "machine/binding.h"
-#include "machine/executer.h"
-#include "machine/process.h"
+#include "machine/machineState.h"
+#include "machine/machineState_internal.h"
 
 namespace machine {
 
-namespace {
-constexpr MachineState initialState = {Addr{0}, {}, false, false, false, false, false,
-                                       initialFpuControlWord, false, false};
-}  // namespace
+namespace detail {
 
-MachineState state = initialState;
+std::vector<MemoryBlock> blocks;
+int32_t codeIndex = -1;
+
+}  // namespace detail
+
+using detail::blocks;
+using detail::codeIndex;
 
 namespace {
 
@@ -38,13 +35,9 @@ OwnedBytes zeroedBytes(uint32_t capacity) {
     return OwnedBytes(static_cast<uint8_t*>(p));
 }
 
-std::vector<MemoryBlock> blocks;
 std::vector<OwnedBytes> ownedBytes;  // the bytes of every block we made, TEB included
-std::map<uint32_t, std::vector<int32_t>> freeLists;  // capacity -> freed block indexes
-Addr nextFreeAddress{0};
 
 bool haveCodeBlock = false;
-int32_t codeIndex = -1;
 
 bool haveTeb = false;
 MemoryBlock tebBlock{};
@@ -91,35 +84,10 @@ void noteLayout(const MemoryBlock& added) {
     if (end - blocks.front().start.v > 0x80000000ull) layoutIsOrdered = false;
 }
 
-MemoryBlock& appendBlock(Addr start, uint32_t capacity, uint32_t size) {
-    ownedBytes.push_back(zeroedBytes(capacity));
-    blocks.push_back(MemoryBlock{start, ownedBytes.back().get(), capacity, size});
-    noteLayout(blocks.back());
-    return blocks.back();
-}
-
-// The fetch window leaves out any part of the block past 2^32: an eip there
-// would be below the block's start, where fetch fails anyway.
-void updateCodeWindow() {
-    const MemoryBlock& block = blocks[static_cast<size_t>(codeIndex)];
-    uint64_t room = 0x100000000ull - block.start.v;
-    fastPath::code = {block.data, block.start.v,
-                      static_cast<uint32_t>(std::min<uint64_t>(block.size, room))};
-}
-
 void setCodeBlock(int32_t index) {
     haveCodeBlock = true;
     codeIndex = index;
-    updateCodeWindow();
-}
-
-// addMemoryBlock without the copy: a new block of length zero bytes.
-MemoryBlock& addZeroedBlock(Addr start, uint32_t length, bool isCode) {
-    MemoryBlock& block = appendBlock(start, length, length);
-    Addr end = app::addrAdd(start, length);
-    if (end.opCmp(nextFreeAddress) > 0) nextFreeAddress = end;
-    if (isCode) setCodeBlock(static_cast<int32_t>(blocks.size() - 1));
-    return block;
+    detail::updateCodeWindow();
 }
 
 bool overlapsMapped(const MemoryBlock& block) {
@@ -176,6 +144,47 @@ uint8_t* blockBytes(uint32_t length, Addr address) {
 
 }  // namespace
 
+namespace detail {
+
+MemoryBlock& appendBlock(Addr start, uint32_t capacity, uint32_t size) {
+    ownedBytes.push_back(zeroedBytes(capacity));
+    blocks.push_back(MemoryBlock{start, ownedBytes.back().get(), capacity, size});
+    noteLayout(blocks.back());
+    return blocks.back();
+}
+
+// The fetch window leaves out any part of the block past 2^32: an eip there
+// would be below the block's start, where fetch fails anyway.
+void updateCodeWindow() {
+    const MemoryBlock& block = blocks[static_cast<size_t>(codeIndex)];
+    uint64_t room = 0x100000000ull - block.start.v;
+    fastPath::code = {block.data, block.start.v,
+                      static_cast<uint32_t>(std::min<uint64_t>(block.size, room))};
+}
+
+MemoryBlock& addZeroedBlock(Addr start, uint32_t length, bool isCode) {
+    MemoryBlock& block = appendBlock(start, length, length);
+    noteBlockEnd(app::addrAdd(start, length));
+    if (isCode) setCodeBlock(static_cast<int32_t>(blocks.size() - 1));
+    return block;
+}
+
+void resetMemory() {
+    blocks.clear();
+    ownedBytes.clear();
+    haveCodeBlock = false;
+    codeIndex = -1;
+    fastPath::code = {nullptr, 0, 0};
+    haveTeb = false;
+    tebBlock = MemoryBlock{};
+    haveMapped = false;
+    mappedBlock = MemoryBlock{};
+    forgetLastHit();
+    layoutIsOrdered = true;
+}
+
+}  // namespace detail
+
 // ---- Fast-path support ------------------------------------------------------
 
 namespace fastPath {
@@ -216,31 +225,12 @@ void failStackOverflow() { throw app::ProgramException("Stack overflow"); }
 
 }  // namespace fastPath
 
-// ---- Registers --------------------------------------------------------------
-
-Val8 getReg8(uint32_t index) {
-    return Val8{static_cast<uint8_t>(index < 4 ? state.reg[index].v : state.reg[index - 4].v >> 8)};
-}
-
-void setReg8(uint32_t index, Val8 value) {
-    if (index < 4)
-        state.reg[index].v = (state.reg[index].v & 0xFFFFFF00u) | value.v;
-    else
-        state.reg[index - 4].v = (state.reg[index - 4].v & 0xFFFF00FFu) | (uint32_t{value.v} << 8);
-}
-
-Val16 getReg16(uint32_t index) { return Val16{static_cast<uint16_t>(state.reg[index].v)}; }
-
-void setReg16(uint32_t index, Val16 value) {
-    state.reg[index].v = (state.reg[index].v & 0xFFFF0000u) | value.v;
-}
-
 // ---- Blocks and search ------------------------------------------------------
 
 void addMemoryBlock(Addr start, std::span<const uint8_t> data, bool isCode) {
     if (data.size() > 0xFFFFFFFFu) throw app::RangeError("memory block larger than 4 GiB");
     uint32_t length = static_cast<uint32_t>(data.size());
-    MemoryBlock& block = addZeroedBlock(start, length, isCode);
+    MemoryBlock& block = detail::addZeroedBlock(start, length, isCode);
     if (length != 0) std::memcpy(block.data, data.data(), length);
 }
 
@@ -285,53 +275,7 @@ const MemoryBlock* codeBlock() {
     return haveCodeBlock ? &blocks[static_cast<size_t>(codeIndex)] : nullptr;
 }
 
-// ---- Heap and special blocks --------------------------------------------------
-
-Addr allocate(uint32_t size) {
-    if (size > 0x10000000u) throw app::ProgramException("Size too large to allocate");
-    uint32_t capacity = 16;
-    while (capacity < size) capacity *= 2;
-
-    auto reusable = freeLists.find(capacity);
-    if (reusable != freeLists.end() && !reusable->second.empty()) {
-        int32_t index = reusable->second.back();  // last freed, first reused
-        reusable->second.pop_back();
-        MemoryBlock& block = blocks[static_cast<size_t>(index)];
-        block.size = size;
-        if (index == codeIndex) updateCodeWindow();  // a freed code block keeps fetching right
-        std::memset(block.data, 0, size);
-        return block.start;
-    }
-
-    Addr start = nextFreeAddress;
-    nextFreeAddress = app::addrAdd(start, capacity + 4);
-    nextFreeAddress.alignUp();
-    appendBlock(start, capacity, size);
-    return start;
-}
-
-Addr allocateCopy(std::span<const uint8_t> data) {
-    if (data.size() > 0xFFFFFFFFu) throw app::RangeError("allocation larger than 4 GiB");
-    uint32_t length = static_cast<uint32_t>(data.size());
-    Addr address = allocate(length);
-    findBlock(1, address);  // an empty copy fails here: its block has no first byte
-    std::memcpy(hostSlice(address, length).data(), data.data(), length);
-    return address;
-}
-
-void free(Addr address) {
-    // The block that starts here; a heap block may begin exactly where the
-    // block before it ends, and the search would find that earlier block.
-    int32_t index = -1;
-    for (size_t i = blocks.size(); i-- > 0;) {
-        if (blocks[i].start == address) {
-            index = static_cast<int32_t>(i);
-            break;
-        }
-    }
-    if (index < 0) index = findBlockIndex(address);
-    freeLists[blocks[static_cast<size_t>(index)].capacity].push_back(index);
-}
+// ---- Special blocks -----------------------------------------------------------
 
 void allocateTEB(uint32_t size) {
     ownedBytes.push_back(zeroedBytes(size));
@@ -392,102 +336,6 @@ uint32_t WordView::get(uint32_t index) const {
 void WordView::set(uint32_t index, uint32_t value) const {
     if (index >= count) throw app::RangeError(app::format("word %u of a view of %u", index, count));
     storeLe32(bytes + uint64_t{index} * 4, value);
-}
-
-// ---- Guest image ---------------------------------------------------------------
-
-void initialiseMachine(const peloader::Program& program) {
-    state.esp = Val32{stackBase.v + program.stackReserve};
-    addZeroedBlock(stackBase, program.stackReserve, false);
-
-    for (const peloader::Section& section : program.sections)
-        addMemoryBlock(Addr{section.address}, section.data, section.isCode);
-    bindProgramImports(program);
-    allocateTEB(program.tls.present ? 48 : 4);
-    if (program.tls.present) setUpThreadLocalStorage(program.tls);
-}
-
-namespace {
-
-void bindImportSlot(const std::string& dll, const std::string& name, uint32_t slot) {
-    uint32_t bound = 0;
-    uint32_t target = lookupImport(dll, name, bound) ? bound : slot;
-    writeMemory32(false, Addr{slot}, Val32{target});
-}
-
-void bindDllImports(const std::string& storedName,
-                    const std::map<std::string, uint32_t>& functions) {
-    std::string dll = normalizeDllName(storedName);
-    for (const auto& [name, slot] : functions) bindImportSlot(dll, name, slot);
-}
-
-}  // namespace
-
-void bindProgramImports(const peloader::Program& program) {
-    for (const auto& [dll, functions] : program.imports()) bindDllImports(dll, functions);
-}
-
-// ---- Dump -----------------------------------------------------------------------
-
-void dumpState() {
-    app::log("Registers:");
-    app::logEip(state.eip.v);
-    app::logEax(state.eax.v);
-    app::logEcx(state.ecx.v);
-    app::logEdx(state.edx.v);
-    app::logEbx(state.ebx.v);
-    app::logEsp(state.esp.v);
-    app::logEbp(state.ebp.v);
-    app::logEsi(state.esi.v);
-    app::logEdi(state.edi.v);
-    app::logCf(state.cf);
-    app::logDf(state.df);
-    app::logOf(state.of);
-    app::logSf(state.sf);
-    app::logZf(state.zf);
-    app::logFpuControlWord(state.fpuControlWord);
-    if (app::isMemoryAddress(toAddr(state.esp))) {
-        app::log("Stack:");
-        dumpMemory(toAddr(state.esp));
-    }
-    // On disk before anything else can go wrong on the way to the box.
-    app::flushLog();
-}
-
-void dumpMemory(Addr address) {
-    if (!isValidAddress(address)) {
-        app::logInvalidAddress(address.v);
-        return;
-    }
-    std::span<uint8_t> bytes = hostSliceToEnd(address);
-    for (size_t offset = 0; offset < bytes.size() && offset < 128; offset += 16) {
-        std::string line = app::format("0x%x ", address.v + static_cast<uint32_t>(offset));
-        for (size_t j = 0; j < 16 && offset + j < bytes.size(); ++j)
-            line += app::format(" %02x", static_cast<unsigned>(bytes[offset + j]));
-        app::log(line);
-    }
-}
-
-// ---- Tests ------------------------------------------------------------------------
-
-void resetMachineForTests() {
-    state = initialState;
-    blocks.clear();
-    ownedBytes.clear();
-    freeLists.clear();
-    nextFreeAddress = Addr{0};
-    haveCodeBlock = false;
-    codeIndex = -1;
-    fastPath::code = {nullptr, 0, 0};
-    haveTeb = false;
-    tebBlock = MemoryBlock{};
-    haveMapped = false;
-    mappedBlock = MemoryBlock{};
-    forgetLastHit();
-    layoutIsOrdered = true;
-    resetBindingsForTests();
-    resetDecoderForTests();
-    resetX87ForTests();
 }
 
 }  // namespace machine
