@@ -10,12 +10,10 @@
 // reset) and dump.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "types.h"
@@ -33,38 +31,17 @@ using app::Val64;
 // Register numbers of the x86 encoding.
 enum Reg : uint32_t { EAX = 0, ECX = 1, EDX = 2, EBX = 3, ESP = 4, EBP = 5, ESI = 6, EDI = 7 };
 
-// state.reg[i]: the general registers by the encoding's register number,
-// eax to edi. It takes no room: as the record's first member it shares the
-// record's address, and it views the eight named registers, which lie back to
-// back, as one array (the same code as indexing a real array member).
-struct RegisterIndex {
-    inline Val32& operator[](uint32_t index);
-    inline const Val32& operator[](uint32_t index) const;
-};
-
 struct MachineState {
-    [[no_unique_address]] RegisterIndex reg;
     Addr eip;
-    Val32 eax, ecx, edx, ebx, esp, ebp, esi, edi;
+    union {
+        Val32 reg[8];  // indexed by the encoding's register number
+        struct { Val32 eax, ecx, edx, ebx, esp, ebp, esi, edi; };
+    };
     bool cf, df, of, sf, zf;
     uint16_t fpuControlWord;
     bool exitRequested;    // the guest asked to end, or a quit was seen
     bool executionFailed;  // a ProgramException left the guest run
 };
-
-// The layout the register view relies on: reg shares the record's address,
-// and the named registers are eight consecutive words.
-static_assert(std::is_standard_layout_v<MachineState>);
-static_assert(offsetof(MachineState, reg) == 0 && offsetof(MachineState, eip) == 0);
-static_assert(offsetof(MachineState, eax) == 4 && offsetof(MachineState, edi) == 4 + 7 * 4);
-
-inline Val32& RegisterIndex::operator[](uint32_t index) {
-    MachineState* record = reinterpret_cast<MachineState*>(this);
-    return reinterpret_cast<Val32(&)[8]>(record->eax)[index];
-}
-inline const Val32& RegisterIndex::operator[](uint32_t index) const {
-    return (*const_cast<RegisterIndex*>(this))[index];
-}
 
 constexpr uint16_t initialFpuControlWord = 0x033F;
 

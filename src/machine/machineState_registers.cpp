@@ -6,8 +6,7 @@
 namespace machine {
 
 namespace {
-constexpr MachineState initialState = {{}, Addr{0}, {0}, {0}, {0}, {0}, {0}, {0}, {0}, {0},
-                                       false, false, false, false, false,
+constexpr MachineState initialState = {Addr{0}, {}, false, false, false, false, false,
                                        initialFpuControlWord, false, false};
 }  // namespace
 
