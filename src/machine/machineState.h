@@ -33,9 +33,12 @@ enum Reg : uint32_t { EAX = 0, ECX = 1, EDX = 2, EBX = 3, ESP = 4, EBP = 5, ESI 
 
 struct MachineState {
     Addr eip;
+    // The general registers twice over: by the encoding's register number and
+    // by name. A struct without a name inside a union is a GNU extension (that
+    // g++ and MinGW define), marked as one so that -Wpedantic stays quiet.
     union {
-        Val32 reg[8];  // indexed by the encoding's register number
-        struct { Val32 eax, ecx, edx, ebx, esp, ebp, esi, edi; };
+        Val32 reg[8];
+        __extension__ struct { Val32 eax, ecx, edx, ebx, esp, ebp, esi, edi; };
     };
     bool cf, df, of, sf, zf;
     uint16_t fpuControlWord;
