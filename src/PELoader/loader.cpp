@@ -385,10 +385,22 @@ bool readHeaders(ImageFile& file, Headers& headers) {
     return true;
 }
 
+// Guest memory is a list of ascending blocks that do not overlap: the stack
+// from stackStart, then the sections in table order. The stack reserve lies
+// outside the code digest, so a header whose stack reaches into the sections,
+// or sections that overlap, run out of order or past 4 GiB, would leave
+// section addresses reading other bytes. Moves lowestFree past the section.
+bool followsInMemory(uint64_t& lowestFree, uint32_t address, uint32_t virtualSize) {
+    if (address < lowestFree) return false;
+    lowestFree = uint64_t{address} + virtualSize;
+    return lowestFree <= 0x100000000ull;
+}
+
 // Reads every section-table entry and its raw bytes, computes the code digest
-// and remembers, for each directory, the last section that holds it.
+// and remembers, for each directory, the section that holds it.
 bool readSections(ImageFile& file, Headers& headers, std::vector<Section>& sections,
                   std::string& codeHash) {
+    uint64_t lowestFree = uint64_t{stackStart} + headers.stackReserve;
     seekTo(file, headers.sectionTableOffset);
     for (uint32_t i = 0; i < headers.sectionCount; ++i) {
         std::array<uint8_t, 8> name;
@@ -400,6 +412,8 @@ bool readSections(ImageFile& file, Headers& headers, std::vector<Section>& secti
         skip(file, 12);
         if (!readUint(file, characteristics)) return false;
         bool isCode = (characteristics & sectionContainsCode) == sectionContainsCode;
+        const uint32_t address = headers.imageBase + virtualAddress;
+        if (!followsInMemory(lowestFree, address, virtualSize)) return false;
 
         uint64_t nextEntry = position(file);
         std::vector<uint8_t> raw;
@@ -407,9 +421,8 @@ bool readSections(ImageFile& file, Headers& headers, std::vector<Section>& secti
         seekTo(file, nextEntry);
 
         // VirtualSize has no bound in the file: memory beyond the raw bytes is zeros.
-        sections.push_back(
-            makeSection(headers.imageBase + virtualAddress, virtualSize, raw, isCode));
-        // A later section that also holds a directory replaces an earlier one.
+        sections.push_back(makeSection(address, virtualSize, raw, isCode));
+        // Sections do not overlap, so at most one holds a directory.
         for (DataDirectory* directory : {&headers.exports, &headers.imports, &headers.tls})
             if (sectionHolds(virtualAddress, virtualSize, directory->rva))
                 directory->section = {virtualAddress, virtualSize, rawOffset};
