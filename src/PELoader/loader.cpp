@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <map>
+#include <new>
 #include <vector>
 
 #include "log.h"
@@ -11,6 +12,15 @@
 namespace peloader {
 
 namespace {
+
+// A seek, a position query or a read that the file stream reports as failed.
+class IoError : public app::Exception {
+public:
+    explicit IoError(std::string message, const char* file = __builtin_FILE(),
+                     int line = __builtin_LINE())
+        : Exception(std::move(message), file, line) {}
+    const char* kind() const override { return "IoError"; }
+};
 
 // ---------------------------------------------------------------------------
 // The open file and its read primitives
@@ -489,8 +499,16 @@ std::unique_ptr<Program> loadProgram(const std::string& path) {
     // Closed on every way out: a Program, none, or an exception.
     StreamPtr stream(app::openFile(path, "rb"));
     if (!stream) return nullptr;
-    ImageFile file{stream.get(), streamLength(stream.get())};
-    return readProgram(file);
+    // A file that cannot be read, or whose sizes ask for more memory than the
+    // host has, is as unusable as a damaged one.
+    try {
+        ImageFile file{stream.get(), streamLength(stream.get())};
+        return readProgram(file);
+    } catch (const IoError&) {
+        return nullptr;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 }  // namespace peloader

@@ -219,6 +219,11 @@ TEST_F(LoaderTest, MissingFileGivesNoProgram) {
     EXPECT_EQ(loadProgram("/nonexistent/folder/Quorlen.exe"), nullptr);
 }
 
+TEST_F(LoaderTest, FileThatCannotBeReadGivesNoProgram) {
+    // A folder opens as a stream here, and reading it fails.
+    EXPECT_EQ(loadProgram(std::filesystem::temp_directory_path().string()), nullptr);
+}
+
 TEST_F(LoaderTest, TakesHeaderFieldsAndEverySection) {
     PeImage image = basicImage();
     image.entryPoint = 0x1234;
