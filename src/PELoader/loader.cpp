@@ -1,9 +1,10 @@
 #include "PELoader/loader.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <map>
+#include <new>
+#include <span>
 #include <vector>
 
 #include "files.h"
@@ -13,7 +14,7 @@ namespace peloader {
 namespace {
 
 // ---------------------------------------------------------------------------
-// The open file and its read primitives
+// The file in memory and its reader
 // ---------------------------------------------------------------------------
 
 struct StreamCloser {
@@ -21,137 +22,137 @@ struct StreamCloser {
 };
 using StreamPtr = std::unique_ptr<std::FILE, StreamCloser>;
 
-// The executable's stream and its length. Every size of bytes to read and
-// every table count taken from the file is checked against the length before
-// anything is allocated for it, so a lying header costs a refusal, never a
-// huge allocation.
-struct ImageFile {
-    std::FILE* stream;
-    uint64_t length;
-};
-
-// 64-bit positions: file offsets from the headers reach up to 4 GiB, beyond
-// the 32-bit long of fseek on Windows.
-int seekStream(std::FILE* stream, int64_t offset, int origin) {
-#ifdef _WIN32
-    return _fseeki64(stream, offset, origin);
-#else
-    return fseeko(stream, static_cast<off_t>(offset), origin);
-#endif
+// The whole file, read in pieces so that only bytes that arrive take memory.
+// False if it cannot be opened or its stream reports an error. The file is
+// closed before any of it is parsed.
+bool readFile(const std::string& path, std::vector<uint8_t>& bytes) {
+    StreamPtr stream(app::openFile(path, "rb"));
+    if (!stream) return false;
+    constexpr size_t piece = size_t{1} << 16;
+    size_t length = 0;
+    for (;;) {
+        bytes.resize(length + piece);
+        size_t got = std::fread(bytes.data() + length, 1, piece, stream.get());
+        length += got;
+        if (got < piece) break;
+    }
+    bytes.resize(length);
+    return !std::ferror(stream.get());
 }
 
-int64_t tellStream(std::FILE* stream) {
-#ifdef _WIN32
-    return _ftelli64(stream);
-#else
-    return ftello(stream);
-#endif
-}
-
-void seekTo(ImageFile& file, uint64_t offset) {
-    if (seekStream(file.stream, static_cast<int64_t>(offset), SEEK_SET) != 0)
-        throw IoError("Seek in the executable failed");
-}
-
-void skip(ImageFile& file, uint32_t byteCount) {
-    if (seekStream(file.stream, byteCount, SEEK_CUR) != 0)
-        throw IoError("Seek in the executable failed");
-}
-
-uint64_t position(ImageFile& file) {
-    int64_t offset = tellStream(file.stream);
-    if (offset < 0) throw IoError("Position query in the executable failed");
-    return static_cast<uint64_t>(offset);
-}
-
-uint64_t streamLength(std::FILE* stream) {
-    if (seekStream(stream, 0, SEEK_END) != 0) throw IoError("Seek in the executable failed");
-    int64_t length = tellStream(stream);
-    if (length < 0) throw IoError("Position query in the executable failed");
-    if (seekStream(stream, 0, SEEK_SET) != 0) throw IoError("Seek in the executable failed");
-    return static_cast<uint64_t>(length);
-}
+using FileBytes = std::span<const uint8_t>;
 
 // True if byteCount bytes from offset lie inside the file.
-bool fitsInFile(const ImageFile& file, uint64_t offset, uint64_t byteCount) {
-    return offset <= file.length && byteCount <= file.length - offset;
+bool fitsInFile(FileBytes file, uint64_t offset, uint64_t byteCount) {
+    return offset <= file.size() && byteCount <= file.size() - offset;
 }
 
-// False at the end of the file; a stream error is raised instead.
-bool readBytes(ImageFile& file, void* buffer, size_t byteCount) {
-    if (byteCount == 0) return true;
-    if (std::fread(buffer, 1, byteCount, file.stream) == byteCount) return true;
-    if (std::ferror(file.stream)) throw IoError("Read from the executable failed");
-    return false;
-}
+// A read position in the file, with typed little-endian reads. A read that
+// would pass the end of the file refuses: it gives 0 or nothing and marks the
+// reader cut short, and so does every read after it. The caller checks
+// cutShort once after the fields of one record.
+struct Reader {
+    FileBytes file;
+    uint64_t offset;        // may lie anywhere: only a read there fails
+    bool cutShort = false;
+};
 
-bool readUint(ImageFile& file, uint32_t& value) {
-    uint8_t bytes[4];
-    value = 0;
-    if (!readBytes(file, bytes, 4)) return false;
-    value = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-            uint32_t(bytes[3]) << 24;
-    return true;
-}
+Reader readerAt(FileBytes file, uint64_t offset) { return Reader{file, offset}; }
 
-bool readInt(ImageFile& file, int32_t& value) {
-    uint32_t bits;
-    bool ok = readUint(file, bits);
-    value = static_cast<int32_t>(bits);
-    return ok;
-}
-
-bool readUshort(ImageFile& file, uint16_t& value) {
-    uint8_t bytes[2];
-    value = 0;
-    if (!readBytes(file, bytes, 2)) return false;
-    value = static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
-    return true;
-}
-
-bool expectBytes(ImageFile& file, std::span<const uint8_t> expected) {
-    std::vector<uint8_t> actual(expected.size());
-    return readBytes(file, actual.data(), actual.size()) &&
-           std::equal(actual.begin(), actual.end(), expected.begin());
-}
-
-bool readSectionName(ImageFile& file, std::array<uint8_t, 8>& name) {
-    return readBytes(file, name.data(), name.size());
-}
-
-bool readBlock(ImageFile& file, uint32_t fileOffset, uint32_t size, std::vector<uint8_t>& block) {
-    seekTo(file, fileOffset);
-    block.clear();
-    if (size == 0) return true;  // wherever it points: nothing is read
-    if (!fitsInFile(file, fileOffset, size)) return false;  // the read would come up short
-    block.resize(size);
-    return readBytes(file, block.data(), size);
-}
-
-bool readUintArray(ImageFile& file, std::span<uint32_t> buffer) {
-    for (uint32_t& value : buffer)
-        if (!readUint(file, value)) return false;
-    return true;
-}
-
-bool readUshortArray(ImageFile& file, std::span<uint16_t> buffer) {
-    for (uint16_t& value : buffer)
-        if (!readUshort(file, value)) return false;
-    return true;
-}
-
-bool readCString(ImageFile& file, std::string& text) {
-    text.clear();
-    for (;;) {
-        int c = std::fgetc(file.stream);
-        if (c == EOF) {
-            if (std::ferror(file.stream)) throw IoError("Read from the executable failed");
-            return false;
-        }
-        if (c == 0) return true;
-        text.push_back(static_cast<char>(c));
+// The next byteCount bytes, or none if the file ends before the last of them.
+const uint8_t* take(Reader& reader, uint64_t byteCount) {
+    if (reader.cutShort || !fitsInFile(reader.file, reader.offset, byteCount)) {
+        reader.cutShort = true;
+        return nullptr;
     }
+    const uint8_t* bytes = reader.file.data() + reader.offset;
+    reader.offset += byteCount;
+    return bytes;
 }
+
+// Steps over fields that are not used; a later read finds out whether they
+// were in the file.
+void skip(Reader& reader, uint32_t byteCount) { reader.offset += byteCount; }
+
+uint32_t readUint(Reader& reader) {
+    const uint8_t* b = take(reader, 4);
+    if (!b) return 0;
+    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+}
+
+int32_t readInt(Reader& reader) { return static_cast<int32_t>(readUint(reader)); }
+
+uint16_t readUshort(Reader& reader) {
+    const uint8_t* b = take(reader, 2);
+    if (!b) return 0;
+    return static_cast<uint16_t>(b[0] | b[1] << 8);
+}
+
+bool expectBytes(Reader& reader, std::span<const uint8_t> expected) {
+    const uint8_t* actual = take(reader, expected.size());
+    return actual && std::equal(expected.begin(), expected.end(), actual);
+}
+
+// The bytes themselves, not a copy; size 0 reads nothing, wherever the
+// reader stands.
+FileBytes readBlock(Reader& reader, uint32_t size) {
+    if (size == 0) return {};
+    const uint8_t* bytes = take(reader, size);
+    return bytes ? FileBytes(bytes, size) : FileBytes();
+}
+
+void readUintArray(Reader& reader, std::span<uint32_t> buffer) {
+    for (uint32_t& value : buffer) value = readUint(reader);
+}
+
+void readUshortArray(Reader& reader, std::span<uint16_t> buffer) {
+    for (uint16_t& value : buffer) value = readUshort(reader);
+}
+
+// The bytes up to a zero byte, unchanged; cut short if the file ends first.
+std::string readCString(Reader& reader) {
+    const FileBytes file = reader.file;
+    if (!reader.cutShort && reader.offset < file.size()) {
+        const auto start = file.begin() + static_cast<ptrdiff_t>(reader.offset);
+        const auto zero = std::find(start, file.end(), uint8_t{0});
+        if (zero != file.end()) {
+            reader.offset += uint64_t(zero - start) + 1;
+            return std::string(start, zero);
+        }
+    }
+    reader.cutShort = true;
+    return {};
+}
+
+// Widths of the fields that the reader steps over, as the format names them.
+namespace width {
+constexpr uint32_t timeDateStamp = 4;
+constexpr uint32_t pointerToSymbolTable = 4;
+constexpr uint32_t numberOfSymbols = 4;
+constexpr uint32_t fileCharacteristics = 2;
+constexpr uint32_t magic = 2;
+constexpr uint32_t linkerVersions = 2;
+constexpr uint32_t sizeOfCode = 4;
+constexpr uint32_t sizeOfInitializedData = 4;
+constexpr uint32_t sizeOfUninitializedData = 4;
+constexpr uint32_t baseOfCode = 4;
+constexpr uint32_t baseOfData = 4;
+constexpr uint32_t alignments = 8;  // SectionAlignment, FileAlignment
+constexpr uint32_t systemAndImageVersions = 8;
+constexpr uint32_t win32VersionValue = 4;
+constexpr uint32_t sizeOfImage = 4;
+constexpr uint32_t sizeOfHeaders = 4;
+constexpr uint32_t checkSum = 4;
+constexpr uint32_t subsystem = 2;
+constexpr uint32_t dllCharacteristics = 2;
+constexpr uint32_t sizeOfStackCommit = 4;
+constexpr uint32_t heapSizes = 8;  // SizeOfHeapReserve, SizeOfHeapCommit
+constexpr uint32_t loaderFlags = 4;
+constexpr uint32_t sectionName = 8;
+constexpr uint32_t relocationsAndLineNumbers = 12;  // two pointers, two counts
+constexpr uint32_t forwarderChain = 4;
+constexpr uint32_t exportHeader = 16;  // Characteristics, TimeDateStamp, versions, Name
+}  // namespace width
 
 // ---------------------------------------------------------------------------
 // Data directories
@@ -179,8 +180,16 @@ uint32_t fileOffset(const DirectorySection& section, uint32_t rva) {
                            section.pointerToRawData, rva);
 }
 
-void seekToRva(ImageFile& file, const DirectorySection& section, uint32_t rva) {
-    seekTo(file, fileOffset(section, rva));
+Reader readerAtRva(FileBytes file, const DirectorySection& section, uint32_t rva) {
+    return readerAt(file, fileOffset(section, rva));
+}
+
+// False if the file ends before the name's zero byte.
+bool readCStringAtRva(FileBytes file, const DirectorySection& section, uint32_t rva,
+                      std::string& text) {
+    Reader reader = readerAtRva(file, section, rva);
+    text = readCString(reader);
+    return !reader.cutShort;
 }
 
 bool isInExportSection(const DirectorySection& exportSection, uint32_t rva) {
@@ -198,47 +207,48 @@ bool hasForwarder(const DirectorySection& exportSection, std::span<const uint32_
 // Counts are signed in this reader; a negative one, or one whose table would
 // run past the end of the file, is refused before its table is allocated. An
 // empty table reads nothing, wherever its RVA points.
-bool tableFits(ImageFile& file, const DirectorySection& section, uint32_t tableRva,
+bool tableFits(FileBytes file, const DirectorySection& section, uint32_t tableRva,
                int32_t count, uint32_t entrySize) {
     if (count == 0) return true;
     return count > 0 && fitsInFile(file, fileOffset(section, tableRva),
                                    uint64_t(uint32_t(count)) * entrySize);
 }
 
-bool readExports(ImageFile& file, const DirectorySection& section, uint32_t exportRva,
+bool readExports(FileBytes file, const DirectorySection& section, uint32_t exportRva,
                  uint32_t /*exportSize*/, uint32_t imageBase, ExportsByName& byName,
                  ExportsByOrdinal& byOrdinal) {
-    int32_t base, functionCount, nameCount;
-    uint32_t functionsRva, namesRva, ordinalsRva;
-    seekToRva(file, section, exportRva + 16);
-    if (!readInt(file, base) || !readInt(file, functionCount) || !readInt(file, nameCount) ||
-        !readUint(file, functionsRva) || !readUint(file, namesRva) ||
-        !readUint(file, ordinalsRva))
-        return false;
+    Reader fields = readerAtRva(file, section, exportRva + width::exportHeader);
+    const int32_t base = readInt(fields);
+    const int32_t functionCount = readInt(fields);
+    const int32_t nameCount = readInt(fields);
+    const uint32_t functionsRva = readUint(fields);
+    const uint32_t namesRva = readUint(fields);
+    const uint32_t ordinalsRva = readUint(fields);
+    if (fields.cutShort) return false;
 
-    seekToRva(file, section, functionsRva);
     if (!tableFits(file, section, functionsRva, functionCount, 4)) return false;
     std::vector<uint32_t> functions(static_cast<uint32_t>(functionCount));
-    if (!readUintArray(file, functions)) return false;
-    if (hasForwarder(section, functions)) return false;
+    Reader functionTable = readerAtRva(file, section, functionsRva);
+    readUintArray(functionTable, functions);
+    if (functionTable.cutShort || hasForwarder(section, functions)) return false;
 
     for (uint32_t i = 0; i < functions.size(); ++i) {
         auto ordinal = static_cast<int32_t>(static_cast<uint32_t>(base) + i);
         byOrdinal[ordinal] = imageBase + functions[i];
     }
 
-    seekToRva(file, section, ordinalsRva);
     if (!tableFits(file, section, ordinalsRva, nameCount, 2)) return false;
     std::vector<uint16_t> ordinals(static_cast<uint32_t>(nameCount));
-    if (!readUshortArray(file, ordinals)) return false;
+    Reader ordinalTable = readerAtRva(file, section, ordinalsRva);
+    readUshortArray(ordinalTable, ordinals);
+    if (ordinalTable.cutShort) return false;
 
+    // Names are read one at a time, each entry of the name table at its own RVA.
     for (uint32_t i = 0; i < ordinals.size(); ++i) {
-        uint32_t nameRva;
+        Reader nameEntry = readerAtRva(file, section, namesRva + 4 * i);
+        const uint32_t nameRva = readUint(nameEntry);
         std::string name;
-        seekToRva(file, section, namesRva + 4 * i);
-        if (!readUint(file, nameRva)) return false;
-        seekToRva(file, section, nameRva);
-        if (!readCString(file, name)) return false;
+        if (nameEntry.cutShort || !readCStringAtRva(file, section, nameRva, name)) return false;
         // The ordinal indexes the function table directly; Base is not subtracted.
         if (ordinals[i] >= functions.size())
             throw app::RangeError(app::format("Export ordinal %u outside the function table",
@@ -250,57 +260,54 @@ bool readExports(ImageFile& file, const DirectorySection& section, uint32_t expo
 
 // One descriptor's lookup table: function name -> guest address of its
 // import-address-table slot. Imports by ordinal take a slot but no entry.
-bool readLookupTable(ImageFile& file, const DirectorySection& section, uint32_t lookupRva,
+bool readLookupTable(FileBytes file, const DirectorySection& section, uint32_t lookupRva,
                      uint32_t firstThunk, uint32_t imageBase,
                      std::map<std::string, uint32_t>& functions) {
-    seekToRva(file, section, lookupRva);
+    Reader entries = readerAtRva(file, section, lookupRva);
     for (uint32_t slot = firstThunk;; slot += 4) {
-        uint32_t entry;
-        if (!readUint(file, entry)) return false;
+        const uint32_t entry = readUint(entries);
+        if (entries.cutShort) return false;
         if (entry == 0) return true;
         if (entry & 0x80000000) continue;
-        uint64_t next = position(file);
         std::string name;
-        seekToRva(file, section, entry + 2);  // past the hint
-        if (!readCString(file, name)) return false;
+        if (!readCStringAtRva(file, section, entry + 2, name)) return false;  // past the hint
         functions[name] = imageBase + slot;
-        seekTo(file, next);
     }
 }
 
-bool readImports(ImageFile& file, const DirectorySection& section, uint32_t importRva,
+bool readImports(FileBytes file, const DirectorySection& section, uint32_t importRva,
                  uint32_t importSize, uint32_t imageBase, Imports& imports) {
-    seekToRva(file, section, importRva);
+    Reader descriptors = readerAtRva(file, section, importRva);
     for (uint32_t offset = 0; offset < importSize; offset += 20) {
-        uint32_t lookupRva, nameRva, firstThunk;
-        if (!readUint(file, lookupRva)) return false;
-        if (lookupRva == 0) break;
-        skip(file, 8);
-        if (!readUint(file, nameRva) || !readUint(file, firstThunk)) return false;
-        uint64_t descriptorEnd = position(file);
+        const uint32_t lookupRva = readUint(descriptors);
+        if (descriptors.cutShort) return false;
+        if (lookupRva == 0) break;  // whatever the rest of this descriptor holds
+        skip(descriptors, width::timeDateStamp + width::forwarderChain);
+        const uint32_t nameRva = readUint(descriptors);
+        const uint32_t firstThunk = readUint(descriptors);
+        if (descriptors.cutShort) return false;
 
         std::string dllName;
-        seekToRva(file, section, nameRva);
-        if (!readCString(file, dllName)) return false;
+        if (!readCStringAtRva(file, section, nameRva, dllName)) return false;
         std::map<std::string, uint32_t> functions;
         if (!readLookupTable(file, section, lookupRva, firstThunk, imageBase, functions))
             return false;
         // A later descriptor of the same DLL replaces the earlier table whole.
         if (!functions.empty()) imports[dllName] = std::move(functions);
-        seekTo(file, descriptorEnd);
     }
     return true;
 }
 
-bool readTls(ImageFile& file, const DirectorySection& section, uint32_t tlsRva,
+bool readTls(FileBytes file, const DirectorySection& section, uint32_t tlsRva,
              uint32_t /*tlsSize*/, TlsInfo& tls) {
-    uint32_t start, end, indexAddress, callbacksAddress, zeroFillSize, characteristics;
-    seekToRva(file, section, tlsRva);
-    if (!readUint(file, start) || !readUint(file, end) || !readUint(file, indexAddress) ||
-        !readUint(file, callbacksAddress) || !readUint(file, zeroFillSize) ||
-        !readUint(file, characteristics))
-        return false;
-    if (characteristics != 0) return false;
+    Reader fields = readerAtRva(file, section, tlsRva);
+    const uint32_t start = readUint(fields);
+    const uint32_t end = readUint(fields);
+    const uint32_t indexAddress = readUint(fields);
+    const uint32_t callbacksAddress = readUint(fields);
+    const uint32_t zeroFillSize = readUint(fields);
+    const uint32_t characteristics = readUint(fields);
+    if (fields.cutShort || characteristics != 0) return false;
     tls = TlsInfo{true, start, end - start, indexAddress, callbacksAddress, zeroFillSize};
     return true;
 }
@@ -331,85 +338,97 @@ struct Headers {
     DataDirectory tls;
 };
 
-bool readDirectoryEntry(ImageFile& file, uint64_t entryOffset, DataDirectory& directory) {
-    seekTo(file, entryOffset);
-    return readUint(file, directory.rva) && readUint(file, directory.size);
+// Entry i of the data directory, at optStart + 0x60 + 8 * i.
+bool readDirectoryEntry(FileBytes file, uint64_t optStart, uint32_t entry,
+                        DataDirectory& directory) {
+    Reader fields = readerAt(file, optStart + minimumOptionalHeaderSize + 8 * entry);
+    directory.rva = readUint(fields);
+    directory.size = readUint(fields);
+    return !fields.cutShort;
 }
 
 // False for a file cut short, not a PE file for the i386, or with an optional
 // header too small for its own fields and directory entries.
-bool readHeaders(ImageFile& file, Headers& headers) {
+bool readHeaders(FileBytes file, Headers& headers) {
     static constexpr uint8_t peSignature[] = {'P', 'E', 0, 0};
-    uint32_t peOffset;
-    seekTo(file, 0x3C);  // e_lfanew: the one field of the DOS header that is read
-    if (!readUint(file, peOffset)) return false;
-    seekTo(file, peOffset);
-    if (!expectBytes(file, peSignature)) return false;
+    Reader dosHeader = readerAt(file, 0x3C);  // e_lfanew: the one field of the DOS header that is read
+    const uint32_t peOffset = readUint(dosHeader);
+    if (dosHeader.cutShort) return false;
 
-    uint16_t machine, optionalHeaderSize, fileCharacteristics;
-    if (!readUshort(file, machine) || machine != machineI386) return false;
-    if (!readUshort(file, headers.sectionCount)) return false;
-    skip(file, 12);
-    if (!readUshort(file, optionalHeaderSize) || optionalHeaderSize < minimumOptionalHeaderSize)
-        return false;
-    if (!readUshort(file, fileCharacteristics)) return false;
+    Reader r = readerAt(file, peOffset);
+    if (!expectBytes(r, peSignature)) return false;
+    const uint16_t machine = readUshort(r);
+    headers.sectionCount = readUshort(r);
+    skip(r, width::timeDateStamp + width::pointerToSymbolTable + width::numberOfSymbols);
+    const uint16_t optionalHeaderSize = readUshort(r);
+    skip(r, width::fileCharacteristics);
 
-    const uint64_t optStart = position(file);
-    uint16_t magic;
-    uint32_t sizeOfCode, sizeOfInitializedData, baseOfCode, baseOfData;
-    if (!readUshort(file, magic)) return false;
-    skip(file, 2);
-    if (!readUint(file, sizeOfCode) || !readUint(file, sizeOfInitializedData)) return false;
-    skip(file, 4);
-    if (!readUint(file, headers.entryPointRva) || !readUint(file, baseOfCode) ||
-        !readUint(file, baseOfData) || !readUint(file, headers.imageBase))
+    const uint64_t optStart = r.offset;
+    skip(r, width::magic + width::linkerVersions + width::sizeOfCode +
+                width::sizeOfInitializedData + width::sizeOfUninitializedData);
+    headers.entryPointRva = readUint(r);
+    skip(r, width::baseOfCode + width::baseOfData);
+    headers.imageBase = readUint(r);
+    skip(r, width::alignments + width::systemAndImageVersions);
+    headers.majorSubsystemVersion = readUshort(r);
+    headers.minorSubsystemVersion = readUshort(r);
+    skip(r, width::win32VersionValue + width::sizeOfImage + width::sizeOfHeaders +
+                width::checkSum + width::subsystem + width::dllCharacteristics);
+    headers.stackReserve = readUint(r);
+    skip(r, width::sizeOfStackCommit + width::heapSizes + width::loaderFlags);
+    headers.rvaAndSizesCount = readUint(r);
+    if (r.cutShort || machine != machineI386 || optionalHeaderSize < minimumOptionalHeaderSize)
         return false;
-    skip(file, 16);
-    if (!readUshort(file, headers.majorSubsystemVersion) ||
-        !readUshort(file, headers.minorSubsystemVersion))
-        return false;
-    skip(file, 20);
-    if (!readUint(file, headers.stackReserve)) return false;
-    skip(file, 16);
-    if (!readUint(file, headers.rvaAndSizesCount)) return false;
     const uint32_t n = headers.rvaAndSizesCount;
     if (optionalHeaderSize < minimumOptionalHeaderSize + 8 * uint64_t(n)) return false;
 
     headers.exports = headers.imports = headers.tls = {};
-    if (n > exportEntry && !readDirectoryEntry(file, optStart + 0x60, headers.exports))
+    if (n > exportEntry && !readDirectoryEntry(file, optStart, exportEntry, headers.exports))
         return false;
-    if (n > importEntry && !readDirectoryEntry(file, optStart + 0x68, headers.imports))
+    if (n > importEntry && !readDirectoryEntry(file, optStart, importEntry, headers.imports))
         return false;
-    if (n > tlsEntry && !readDirectoryEntry(file, optStart + 0xA8, headers.tls)) return false;
+    if (n > tlsEntry && !readDirectoryEntry(file, optStart, tlsEntry, headers.tls)) return false;
     headers.sectionTableOffset = optStart + optionalHeaderSize;
     return true;
 }
 
-// Reads every section-table entry and its raw bytes, computes the code digest
-// and remembers, for each directory, the last section that holds it.
-bool readSections(ImageFile& file, Headers& headers, std::vector<Section>& sections,
-                  std::string& codeHash) {
-    seekTo(file, headers.sectionTableOffset);
-    for (uint32_t i = 0; i < headers.sectionCount; ++i) {
-        std::array<uint8_t, 8> name;
-        uint32_t virtualSize, virtualAddress, rawSize, rawOffset, characteristics;
-        if (!readSectionName(file, name) || !readUint(file, virtualSize) ||
-            !readUint(file, virtualAddress) || !readUint(file, rawSize) ||
-            !readUint(file, rawOffset))
-            return false;
-        skip(file, 12);
-        if (!readUint(file, characteristics)) return false;
-        bool isCode = (characteristics & sectionContainsCode) == sectionContainsCode;
+// Guest memory is a list of ascending blocks that do not overlap: the stack
+// from stackStart, then the sections in table order. The stack reserve lies
+// outside the code digest, so a header whose stack reaches into the sections,
+// or sections that overlap, run out of order or past 4 GiB, would leave
+// section addresses reading other bytes. Moves lowestFree past the section.
+bool followsInMemory(uint64_t& lowestFree, uint32_t address, uint32_t virtualSize) {
+    if (address < lowestFree) return false;
+    lowestFree = uint64_t{address} + virtualSize;
+    return lowestFree <= 0x100000000ull;
+}
 
-        uint64_t nextEntry = position(file);
-        std::vector<uint8_t> raw;
-        if (!readBlock(file, rawOffset, rawSize, raw)) return false;
-        seekTo(file, nextEntry);
+// Reads every section-table entry and its raw bytes, computes the code digest
+// and remembers, for each directory, the section that holds it.
+bool readSections(FileBytes file, Headers& headers, std::vector<Section>& sections,
+                  std::string& codeHash) {
+    uint64_t lowestFree = uint64_t{stackStart} + headers.stackReserve;
+    Reader table = readerAt(file, headers.sectionTableOffset);
+    for (uint32_t i = 0; i < headers.sectionCount; ++i) {
+        skip(table, width::sectionName);
+        const uint32_t virtualSize = readUint(table);
+        const uint32_t virtualAddress = readUint(table);
+        const uint32_t rawSize = readUint(table);
+        const uint32_t rawOffset = readUint(table);
+        skip(table, width::relocationsAndLineNumbers);
+        const uint32_t characteristics = readUint(table);
+        if (table.cutShort) return false;
+        const bool isCode = (characteristics & sectionContainsCode) == sectionContainsCode;
+        const uint32_t address = headers.imageBase + virtualAddress;
+        if (!followsInMemory(lowestFree, address, virtualSize)) return false;
+
+        Reader rawReader = readerAt(file, rawOffset);
+        FileBytes raw = readBlock(rawReader, rawSize);
+        if (rawReader.cutShort) return false;
 
         // VirtualSize has no bound in the file: memory beyond the raw bytes is zeros.
-        sections.push_back(
-            makeSection(headers.imageBase + virtualAddress, virtualSize, raw, isCode));
-        // A later section that also holds a directory replaces an earlier one.
+        sections.push_back(makeSection(address, virtualSize, raw, isCode));
+        // Sections do not overlap, so at most one holds a directory.
         for (DataDirectory* directory : {&headers.exports, &headers.imports, &headers.tls})
             if (sectionHolds(virtualAddress, virtualSize, directory->rva))
                 directory->section = {virtualAddress, virtualSize, rawOffset};
@@ -429,7 +448,7 @@ bool liesInSection(const DataDirectory& directory) {
     return directory.section.virtualAddress != 0;
 }
 
-std::unique_ptr<Program> readProgram(ImageFile& file) {
+std::unique_ptr<Program> readProgram(FileBytes file) {
     Headers headers;
     std::vector<Section> sections;
     std::string codeHash;
@@ -473,11 +492,15 @@ uint32_t rvaToFileOffset(uint32_t virtualAddress, uint32_t /*virtualSize*/,
 }
 
 std::unique_ptr<Program> loadProgram(const std::string& path) {
-    // Closed on every way out: a Program, none, or an exception.
-    StreamPtr stream(app::openFile(path, "rb"));
-    if (!stream) return nullptr;
-    ImageFile file{stream.get(), streamLength(stream.get())};
-    return readProgram(file);
+    // A file that cannot be read, or whose sizes ask for more memory than the
+    // host has, is as unusable as a damaged one.
+    try {
+        std::vector<uint8_t> bytes;
+        if (!readFile(path, bytes)) return nullptr;
+        return readProgram(bytes);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 }  // namespace peloader

@@ -9,24 +9,14 @@
 
 namespace peloader {
 
-// Returns no Program for any file it refuses; never logs. Raises IoError when
-// the stream itself fails (not for a file that merely ends too soon), and
-// app::RangeError for an export name whose ordinal lies outside the export
-// function table.
+// Returns no Program for any file it refuses, also for one whose stream fails
+// or whose sizes make an allocation fail; never logs. Raises app::RangeError
+// for an export name whose ordinal lies outside the export function table.
 std::unique_ptr<Program> loadProgram(const std::string& path);
 
 // File offset of an RVA, by the section that holds its directory (wrapping;
 // the section's size takes no part).
 uint32_t rvaToFileOffset(uint32_t virtualAddress, uint32_t virtualSize,
                          uint32_t pointerToRawData, uint32_t rva);
-
-// A seek, a position query or a read that the file stream reports as failed.
-class IoError : public app::Exception {
-public:
-    explicit IoError(std::string message, const char* file = __builtin_FILE(),
-                     int line = __builtin_LINE())
-        : Exception(std::move(message), file, line) {}
-    const char* kind() const override { return "IoError"; }
-};
 
 }  // namespace peloader

@@ -10,6 +10,10 @@
 
 namespace peloader {
 
+// The guest stack's lowest address: the image set-up places the stackReserve
+// bytes of stack here, below every section.
+inline constexpr uint32_t stackStart = 0x100000;
+
 struct Section {
     uint32_t address;           // ImageBase + VirtualAddress, wrapping
     std::vector<uint8_t> data;  // exactly VirtualSize bytes: raw bytes, then zeros

@@ -119,10 +119,14 @@ void executeFcos() { run<0xD9, 0xFF>(); }
 void executeFcompp() { run<0xDE, 0xD9>(); }
 void executeFnclex() { run<0xDB, 0xE2>(); }
 
-// FNINIT gives the unit its initial word 0x037F, which masks everything;
-// fpuControlWord keeps what the guest last loaded.
+// FNINIT gives the unit its initial word, which masks everything; the
+// guest's word follows, so that FNSTCW and a later FLDCW of the saved word
+// see the rounding and precision the unit now has.
+constexpr uint16_t fninitControlWord = 0x037F;
+
 void executeFninit() {
     run<0xDB, 0xE3>();
+    state.fpuControlWord = fninitControlWord;
     unmaskedExceptions = 0;
 }
 

@@ -16,9 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "PELoader/program.h"
 #include "types.h"
-
-namespace peloader { class Program; }
 
 namespace machine {
 
@@ -58,7 +57,7 @@ void setReg16(uint32_t index, Val16 value);
 
 // ---- Memory blocks --------------------------------------------------------
 
-constexpr Addr stackBase{0x100000};
+constexpr Addr stackBase{peloader::stackStart};
 constexpr Addr mappedMemoryAddress{0xE0000000};
 
 struct MemoryBlock {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -58,6 +59,14 @@ struct HeaderCase {
 };
 
 void noImageEdit(PeImage&) {}
+
+// Sections follow each other in ascending order: one that lies below .text
+// comes first in the table.
+void addSectionBelowText(PeImage& image, uint32_t virtualAddress, uint32_t virtualSize,
+                         std::vector<uint8_t> raw) {
+    image.addSection(virtualAddress, virtualSize, std::move(raw));
+    std::rotate(image.sections.begin(), image.sections.end() - 1, image.sections.end());
+}
 void noFileEdit(std::vector<uint8_t>&) {}
 
 const HeaderCase headerCases[] = {
@@ -129,13 +138,13 @@ const HeaderCase headerCases[] = {
      [](PeImage& i) {
          std::vector<uint8_t> raw(0x10);
          putBytes(raw, 0x10, tlsDirectory({}).data(), 24);
-         i.addSection(0, 0x1000, raw);
+         addSectionBelowText(i, 0, 0x1000, raw);
          i.directories[tlsEntry] = {0x10, 24};
      },
      noFileEdit, false},
     {"DirectoryWrappingSectionEnd",  // VirtualAddress + VirtualSize wraps: the range is empty
      [](PeImage& i) {
-         i.addSection(0xFFFFF000, 0x2000, tlsDirectory({}));
+         addSectionBelowText(i, 0xFFFFF000, 0x2000, tlsDirectory({}));
          i.directories[tlsEntry] = {0xFFFFF000, 24};
      },
      noFileEdit, false},
@@ -172,8 +181,47 @@ TEST_P(HeaderTest, LoadsOrRefuses) {
 INSTANTIATE_TEST_SUITE_P(Cases, HeaderTest, ::testing::ValuesIn(headerCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// ---- Guest memory layout -------------------------------------------------------
+// The stack takes stackReserve bytes from 0x100000; the sections must follow it
+// in ascending order without overlapping. The base image's stack ends at
+// 0x200000 and its .text spans 0x401000-0x402000.
+
+const HeaderCase layoutCases[] = {
+    {"StackEndsAtFirstSection", [](PeImage& i) { i.stackReserve = 0x301000; }, noFileEdit, true},
+    {"StackReachesIntoFirstSection", [](PeImage& i) { i.stackReserve = 0x301001; }, noFileEdit,
+     false},
+    {"StackEndPast4GiB", [](PeImage& i) { i.stackReserve = 0xFFFFFFFF; }, noFileEdit, false},
+    {"SectionBelowStack", [](PeImage& i) { i.imageBase = 0; }, noFileEdit, false},
+    {"SectionsTouching", [](PeImage& i) { i.addSection(0x2000, 0x1000, {1}); }, noFileEdit, true},
+    {"SectionsOverlapping", [](PeImage& i) { i.addSection(0x1FFF, 0x1000, {1}); }, noFileEdit,
+     false},
+    {"EmptySectionInsideAnother", [](PeImage& i) { i.addSection(0x1800, 0, {}); }, noFileEdit,
+     false},
+    {"SectionsDescending", [](PeImage& i) { i.addSection(0, 0x1000, {1}); }, noFileEdit, false},
+    {"SectionEndingAt4GiB", [](PeImage& i) { i.addSection(0xFFBFF000, 0x1000, {1}); }, noFileEdit,
+     true},
+    {"SectionEndPast4GiB", [](PeImage& i) { i.addSection(0xFFBFF000, 0x1001, {1}); }, noFileEdit,
+     false},
+    // Two sections that both hold a directory overlap.
+    {"TwoSectionsHoldingTheExportDirectory",
+     [](PeImage& i) {
+         i.addSection(0x2000, 0x1000, exportDirectory(0x2000, {.functionRvas = {0x1010}}));
+         i.addSection(0x1800, 0x1000, std::vector<uint8_t>(0x800 + 40));
+         i.directories[exportEntry] = {0x2000, 40};
+     },
+     noFileEdit, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Layout, HeaderTest, ::testing::ValuesIn(layoutCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(LoaderTest, MissingFileGivesNoProgram) {
     EXPECT_EQ(loadProgram("/nonexistent/folder/Quorlen.exe"), nullptr);
+}
+
+TEST_F(LoaderTest, FileThatCannotBeReadGivesNoProgram) {
+    // A folder opens as a stream here, and reading it fails.
+    EXPECT_EQ(loadProgram(std::filesystem::temp_directory_path().string()), nullptr);
 }
 
 TEST_F(LoaderTest, TakesHeaderFieldsAndEverySection) {
@@ -218,11 +266,12 @@ TEST_F(LoaderTest, TakesHeaderFieldsAndEverySection) {
 TEST_F(LoaderTest, AddressesWrapAt4GiB) {
     PeImage image = basicImage();
     image.imageBase = 0xFFFFF000;
-    image.entryPoint = 0x1010;
+    image.sections[0].virtualAddress = 0x201000;  // right above the stack
+    image.entryPoint = 0x201010;
     auto program = load(image);
     ASSERT_NE(program, nullptr);
-    EXPECT_EQ(program->sections[0].address, 0u);
-    EXPECT_EQ(program->entryPoint, 0x10u);
+    EXPECT_EQ(program->sections[0].address, 0x200000u);
+    EXPECT_EQ(program->entryPoint, 0x200010u);
 }
 
 // ---- Code digest ---------------------------------------------------------------
@@ -327,20 +376,6 @@ TEST_F(LoaderTest, ExportNameCutByEndOfFile) {
     std::vector<uint8_t> file = image.build();
     file.resize(image.rawOffset(1) + image.sections[1].raw.size() - 1);  // drop the zero byte
     EXPECT_EQ(load(file), nullptr);
-}
-
-TEST_F(LoaderTest, LaterSectionHoldingDirectoryTranslatesIt) {
-    PeImage image = imageWithExports({.functionRvas = {0x1010}});
-    // A second section that also spans the export RVA, its directory at
-    // another file offset: this one's translation must be used.
-    std::vector<uint8_t> raw(0x800);
-    std::vector<uint8_t> directory = exportDirectory(rdata, {.functionRvas = {0x1020, 0x1030}});
-    raw.insert(raw.end(), directory.begin(), directory.end());
-    image.addSection(rdata - 0x800, 0x1000, raw);
-    auto program = load(image);
-    ASSERT_NE(program, nullptr);
-    ExportsByOrdinal expected = {{1, imageBase + 0x1020}, {2, imageBase + 0x1030}};
-    EXPECT_EQ(program->exportsByOrdinal(), expected);
 }
 
 // ---- Import directory ----------------------------------------------------------------

@@ -397,6 +397,19 @@ std::vector<Case> controlAndStatusCases() {
     // FNSTCW stores the word the guest loaded
     for (uint16_t word : allModes())
         cases.push_back(makeCase("", word, {}, {}, {"FNSTCW", {0xD9, 0x7D, 0x20}}));
+    // after FNINIT it stores the unit's initial word, whatever was loaded before
+    for (uint16_t word : {0x0C7F, 0x0F7F, 0x007F, 0x0340})
+        cases.push_back(makeCase("", word, {}, {}, {"FNINIT; FNSTCW", {0xDB, 0xE3, 0xD9, 0x7D, 0x20}, 2}));
+    // save, change, restore around a conversion after FNINIT: FNSTCW [EBP+0x20];
+    // FLDCW of the operand (towards zero); FISTP; FLDCW of the saved word; FISTP
+    // again, under the restored rounding
+    const std::vector<uint8_t> saveChangeRestore = {
+        0xDB, 0xE3, 0xD9, 0x7D, 0x20, 0xD9, 0x6D, 0x00, 0xDB, 0x6D, 0x90, 0xDF, 0x7D, 0x28,
+        0xD9, 0x6D, 0x20, 0xDB, 0x6D, 0x90, 0xDF, 0x7D, 0x30};
+    for (uint16_t word : {0x0C7F, 0x077F})
+        for (const char* v : {"2.7", "-2.5"})
+            cases.push_back(makeCase(stackLabel({v}), word, {extendedNamed(v)}, bytesOf(0x0F7F, 2),
+                                     {"FNINIT; FNSTCW; FLDCW; FISTP; FLDCW; FISTP", saveChangeRestore, 8}));
     return cases;
 }
 

@@ -373,14 +373,15 @@ INSTANTIATE_TEST_SUITE_P(
                       Rounding{0x0B7F, 0x4000CCCCCCCCCCCDull, 3},   // 2.1 up
                       Rounding{0x0C7F, 0xC00599999999999Aull, static_cast<uint64_t>(-2)}));  // -2.7 towards zero
 
-TEST_F(X87Test, FninitRoundsToNearestAgainButKeepsTheGuestsWord) {
+TEST_F(X87Test, FninitGivesTheGuestTheUnitsInitialWord) {
     // FLDCW [EBP]; FNINIT; FNSTCW [EBP-8]; FLD m64 [EBP+0x10]; FISTP m64 [EBP+0x18]
     load("D9 6D 00 DB E3 D9 7D F8 DD 45 10 DF 7D 18");
     store16(data + 0x10, 0x0C7F);
     store64(data + 0x20, 0x400599999999999Aull);  // 2.7
     guest::step(5);
-    EXPECT_EQ(read16(data + 8), 0x0C7F);
-    EXPECT_EQ(read64(data + 0x28), 3u);
+    EXPECT_EQ(read16(data + 8), 0x037F);
+    EXPECT_EQ(machine::state.fpuControlWord, 0x037F);  // what the dump shows
+    EXPECT_EQ(read64(data + 0x28), 3u);                // to nearest
     EXPECT_EQ(hostControlWord(), 0x037F);
 }
 
