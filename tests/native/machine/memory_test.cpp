@@ -393,7 +393,7 @@ TEST_F(MemoryTest, EveryViewStopsAtItsBlockEnd) {
     } catch (const app::RangeError& e) {
         // Its description names the file from the source tree down, without
         // the build machine's folders.
-        EXPECT_STREQ(e.file(), "src/machine/machineState.cpp");
+        EXPECT_STREQ(e.file(), "src/machine/machineState_memory.cpp");
     }
     EXPECT_THROW(words.set(4, 0), app::RangeError);
     EXPECT_EQ(guest::errorOf([] { hostSliceUint(Addr{0x500058}, 4); }), lookupError(0x500058, 16));
