@@ -71,7 +71,7 @@ struct Extended {
     uint8_t bytes[10];
 };
 
-float readReal32(Addr address) { return app::val32ToFloat(readMemory32(fsPrefix, address)); }
+float readReal32(Addr address) { return app::val32ToFloat(readMemOperand<Val32>(address)); }
 
 double readReal64(Addr address) {
     double value;
@@ -132,14 +132,12 @@ void executeFninit() {
 void executeFaddM32(uint8_t modrm) {
     refuseRegisterArguments(modrm);
     float operand = readReal32(decodeModRMAddress(modrm));
-    fsPrefix = false;
     runOnMemory<0xD8, 0>(&operand);
 }
 
 void executeFmulM32(uint8_t modrm) {
     refuseRegisterArguments(modrm);
     float operand = readReal32(decodeModRMAddress(modrm));
-    fsPrefix = false;
     runOnMemory<0xD8, 1>(&operand);
 }
 
@@ -158,14 +156,14 @@ void executeFcomM32(uint8_t modrm) {
 void executeFildM32(uint8_t modrm) {
     refuseFsForLoad();
     refuseRegisterArguments(modrm);
-    auto operand = static_cast<int32_t>(readMemory32(fsPrefix, decodeModRMAddress(modrm)).v);
+    auto operand = static_cast<int32_t>(readMemOperand<Val32>(decodeModRMAddress(modrm)).v);
     runOnMemory<0xDB, 0>(&operand);
 }
 
 void executeFildM16(uint8_t modrm) {
     refuseFsForLoad();
     refuseRegisterArguments(modrm);
-    auto operand = static_cast<int16_t>(readMemory16(fsPrefix, decodeModRMAddress(modrm)).v);
+    auto operand = static_cast<int16_t>(readMemOperand<Val16>(decodeModRMAddress(modrm)).v);
     runOnMemory<0xDF, 0>(&operand);
 }
 
@@ -206,15 +204,14 @@ void executeFistM16(uint8_t modrm) {
     int16_t result;
     runOnMemory<0xDF, 2>(&result);
     refuseRegisterArguments(modrm);
-    writeMemory16(fsPrefix, decodeModRMAddress(modrm), Val16{static_cast<uint16_t>(result)});
-    fsPrefix = false;
+    writeMemOperand(decodeModRMAddress(modrm), Val16{static_cast<uint16_t>(result)});
 }
 
 void executeFnstswM16(uint8_t modrm) {
     uint16_t result;
     runOnMemory<0xDD, 7>(&result);
     if (isRegisterForm(modrm)) fail("Invalid argument");
-    writeMemory16(fsPrefix, decodeModRMAddress(modrm), Val16{result});
+    writeMemOperand(decodeModRMAddress(modrm), Val16{result});
 }
 
 void executeFistpM64(uint8_t modrm) {
@@ -250,7 +247,7 @@ void executeFstpM80(uint8_t modrm) {
 
 void executeFldcwM16(uint8_t modrm) {
     if (isRegisterForm(modrm)) fail("Invalid argument");
-    uint16_t word = readMemory16(fsPrefix, decodeModRMAddress(modrm)).v;
+    uint16_t word = readMemOperand<Val16>(decodeModRMAddress(modrm)).v;
     state.fpuControlWord = word;
     unmaskedExceptions = static_cast<uint16_t>(~word & exceptionMasks);
     auto hostWord = static_cast<uint16_t>(word | exceptionMasks);
@@ -260,7 +257,7 @@ void executeFldcwM16(uint8_t modrm) {
 // Stores the guest's word as it loaded it; the unit is not consulted.
 void executeFnstcwM16(uint8_t modrm) {
     if (isRegisterForm(modrm)) fail("Invalid argument");
-    writeMemory16(fsPrefix, decodeModRMAddress(modrm), Val16{state.fpuControlWord});
+    writeMemOperand(decodeModRMAddress(modrm), Val16{state.fpuControlWord});
 }
 
 // ---- Dispatch ----------------------------------------------------------------------
