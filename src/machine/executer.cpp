@@ -10,8 +10,9 @@
 // Prefixes: the loop below sets a flag per prefix byte; a handler accepts a
 // prefix by clearing its flag once it has used it, and whatever is still set
 // after the handler is refused, in a fixed order. The r/m helpers of
-// executer_internal.h pass and clear fsPrefix; a wrapper or group row with a
-// 16-bit form clears operandSizePrefix before it runs that form.
+// executer_internal.h pass and clear fsPrefix, and addressSizePrefix for the
+// operands that take a 16-bit address; a wrapper or group row with a 16-bit
+// form clears operandSizePrefix before it runs that form.
 //
 // Adding a form: its flag rule as a core in executer_internal.h (or reuse
 // one), a handler of a few lines in its family file (operands, core,

@@ -5,7 +5,9 @@
 // The r/m operand is reached one way everywhere: a ModRM byte below 0xC0 is a
 // memory operand whose accesses carry the current fsPrefix, cleared after the
 // operand's last access; 0xC0 or above is register ModRM & 7 and leaves the
-// flag alone. A read-modify-write decodes its address once.
+// flag alone. A read-modify-write decodes its address once. Every memory
+// operand's address follows 0x67 (the 16-bit form), but only the operands
+// decoded by decodeRmAcceptingAddressSize accept the prefix.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +32,16 @@ struct RmOperand {
 // displacement bytes; the register form reads nothing.
 [[gnu::always_inline]] inline RmOperand decodeRm(uint8_t modrm) {
     return RmOperand{modrm, isRegisterForm(modrm) ? Addr{0} : decodeModRMAddress(modrm)};
+}
+
+// The same for the memory forms of MOV r/m32, r32 and MOV r32, r/m32, the
+// only r/m operands that accept 0x67: their address is then the 16-bit form,
+// and the prefix is taken once it is decoded.
+[[gnu::always_inline]] inline RmOperand decodeRmAcceptingAddressSize(uint8_t modrm) {
+    if (isRegisterForm(modrm)) return RmOperand{modrm, Addr{0}};
+    Addr address = decodeModRMAddress(modrm);
+    addressSizePrefix = false;
+    return RmOperand{modrm, address};
 }
 
 // Registers of each width, by encoding number.
@@ -57,12 +69,23 @@ template <> inline void writeMem<Val32>(Addr a, Val32 v) { writeMemory32(fsPrefi
 // The r/m helpers are forced inline: each is a test and one access, called
 // by every r/m handler on the hot path.
 
+// A memory operand's only read, or its last write: the FS prefix is taken
+// once the access has been made.
+template <class V> [[gnu::always_inline]] inline V readMemOperand(Addr address) {
+    V value = readMem<V>(address);
+    fsPrefix = false;
+    return value;
+}
+
+template <class V> [[gnu::always_inline]] inline void writeMemOperand(Addr address, V value) {
+    writeMem<V>(address, value);
+    fsPrefix = false;
+}
+
 // The operand's only access (a source that is never written back).
 template <class V> [[gnu::always_inline]] inline V readRm(RmOperand op) {
     if (isRegisterForm(op.modrm)) return readReg<V>(op.modrm & 7u);
-    V value = readMem<V>(op.address);
-    fsPrefix = false;
-    return value;
+    return readMemOperand<V>(op.address);
 }
 
 // The first access of a read-modify-write: the flag stays for the write.
@@ -77,8 +100,7 @@ template <class V> [[gnu::always_inline]] inline void writeRm(RmOperand op, V va
         writeReg<V>(op.modrm & 7u, value);
         return;
     }
-    writeMem<V>(op.address, value);
-    fsPrefix = false;
+    writeMemOperand<V>(op.address, value);
 }
 
 // ---- Immediates -------------------------------------------------------------

@@ -8,17 +8,19 @@ namespace machine {
 
 namespace {
 
+using RmDecoder = RmOperand (*)(uint8_t modrm);
+
 // MOV r/m, reg at one width.
-template <class V> void moveRegToRm() {
+template <class V, RmDecoder decode = decodeRm> void moveRegToRm() {
     uint8_t modrm = fetchByte();
     V value = readReg<V>(regField(modrm));
-    writeRm(decodeRm(modrm), value);
+    writeRm(decode(modrm), value);
 }
 
 // MOV reg, r/m at one width.
-template <class V> void moveRmToReg() {
+template <class V, RmDecoder decode = decodeRm> void moveRmToReg() {
     uint8_t modrm = fetchByte();
-    writeReg<V>(regField(modrm), readRm<V>(decodeRm(modrm)));
+    writeReg<V>(regField(modrm), readRm<V>(decode(modrm)));
 }
 
 }  // namespace
@@ -26,18 +28,7 @@ template <class V> void moveRmToReg() {
 void executeMovRm8R8() { moveRegToRm<Val8>(); }  // 88: MOV r/m8, r8
 
 // 89: MOV r/m32, r32; its memory form takes the 16-bit address of 0x67.
-void executeMov() {
-    uint8_t modrm = fetchByte();
-    Val32 value = state.reg[regField(modrm)];
-    if (isRegisterForm(modrm)) {
-        state.reg[modrm & 7u] = value;
-        return;
-    }
-    Addr address = decodeModRMAddress(modrm);
-    addressSizePrefix = false;
-    writeMemory32(fsPrefix, address, value);
-    fsPrefix = false;
-}
+void executeMov() { moveRegToRm<Val32, decodeRmAcceptingAddressSize>(); }
 
 void executeMovRm16R16() { moveRegToRm<Val16>(); }  // 66 89: MOV r/m16, r16
 void executeMovR8Rm8() { moveRmToReg<Val8>(); }      // 8A: MOV r8, r/m8
@@ -50,17 +41,7 @@ void executeMovRRm() {
         executeMovR16Rm16();
         return;
     }
-    uint8_t modrm = fetchByte();
-    Val32 value;
-    if (isRegisterForm(modrm)) {
-        value = state.reg[modrm & 7u];
-    } else {
-        Addr address = decodeModRMAddress(modrm);
-        value = readMemory32(fsPrefix, address);
-        fsPrefix = false;
-        addressSizePrefix = false;
-    }
-    state.reg[regField(modrm)] = value;
+    moveRmToReg<Val32, decodeRmAcceptingAddressSize>();
 }
 
 void executeMovR16Rm16() { moveRmToReg<Val16>(); }  // 66 8B: MOV r16, r/m16
@@ -79,18 +60,10 @@ Addr fetchMoffs() {
 }  // namespace
 
 // A1: MOV EAX, moffs32
-void executeMovEaxMoffs() {
-    Addr offset = fetchMoffs();
-    state.eax = readMemory32(fsPrefix, offset);
-    fsPrefix = false;
-}
+void executeMovEaxMoffs() { state.eax = readMemOperand<Val32>(fetchMoffs()); }
 
 // A3: MOV moffs32, EAX
-void executeMovMoffsEax() {
-    Addr offset = fetchMoffs();
-    writeMemory32(fsPrefix, offset, state.eax);
-    fsPrefix = false;
-}
+void executeMovMoffsEax() { writeMemOperand(fetchMoffs(), state.eax); }
 
 // ---- MOV with an immediate ------------------------------------------------------
 

@@ -12,6 +12,7 @@
 // instruction into a hardware trap inside the interpreter. The guest's word
 // stays in fpuControlWord exactly as written, and an exception that it leaves
 // unmasked ends the guest run after the instruction that raised it.
+#include <array>
 #include <cstring>
 
 #include "machine/executer.h"
@@ -41,13 +42,17 @@ uint16_t unmaskedExceptions = 0;
                                             instructionStart.v));
 }
 
+// Out of line, so that the escapes need no stack frame for the message.
+[[noreturn, gnu::noinline, gnu::cold]] void failUnmaskedException() {
+    throw app::ProgramException(
+        app::format("Floating-point exception at address 0x%x", instructionStart.v));
+}
+
 // Ends the run when the last instruction raised an exception that the guest
 // has unmasked; costs nothing while the guest's word masks all of them.
 inline void checkUnmaskedExceptions() {
     if (unmaskedExceptions == 0) return;
-    if ((x87host::statusWord() & unmaskedExceptions) != 0)
-        throw app::ProgramException(
-            app::format("Floating-point exception at address 0x%x", instructionStart.v));
+    if ((x87host::statusWord() & unmaskedExceptions) != 0) failUnmaskedException();
 }
 
 bool inRow(uint8_t modrm, uint8_t first) { return modrm >= first && modrm <= first + 7; }
@@ -71,7 +76,7 @@ struct Extended {
     uint8_t bytes[10];
 };
 
-float readReal32(Addr address) { return app::val32ToFloat(readMemory32(fsPrefix, address)); }
+float readReal32(Addr address) { return app::val32ToFloat(readMemOperand<Val32>(address)); }
 
 double readReal64(Addr address) {
     double value;
@@ -136,14 +141,12 @@ void executeFninit() {
 void executeFaddM32(uint8_t modrm) {
     refuseRegisterArguments(modrm);
     float operand = readReal32(decodeModRMAddress(modrm));
-    fsPrefix = false;
     runOnMemory<0xD8, 0>(&operand);
 }
 
 void executeFmulM32(uint8_t modrm) {
     refuseRegisterArguments(modrm);
     float operand = readReal32(decodeModRMAddress(modrm));
-    fsPrefix = false;
     runOnMemory<0xD8, 1>(&operand);
 }
 
@@ -162,14 +165,14 @@ void executeFcomM32(uint8_t modrm) {
 void executeFildM32(uint8_t modrm) {
     refuseFsForLoad();
     refuseRegisterArguments(modrm);
-    auto operand = static_cast<int32_t>(readMemory32(fsPrefix, decodeModRMAddress(modrm)).v);
+    auto operand = static_cast<int32_t>(readMemOperand<Val32>(decodeModRMAddress(modrm)).v);
     runOnMemory<0xDB, 0>(&operand);
 }
 
 void executeFildM16(uint8_t modrm) {
     refuseFsForLoad();
     refuseRegisterArguments(modrm);
-    auto operand = static_cast<int16_t>(readMemory16(fsPrefix, decodeModRMAddress(modrm)).v);
+    auto operand = static_cast<int16_t>(readMemOperand<Val16>(decodeModRMAddress(modrm)).v);
     runOnMemory<0xDF, 0>(&operand);
 }
 
@@ -210,15 +213,14 @@ void executeFistM16(uint8_t modrm) {
     int16_t result;
     runOnMemory<0xDF, 2>(&result);
     refuseRegisterArguments(modrm);
-    writeMemory16(fsPrefix, decodeModRMAddress(modrm), Val16{static_cast<uint16_t>(result)});
-    fsPrefix = false;
+    writeMemOperand(decodeModRMAddress(modrm), Val16{static_cast<uint16_t>(result)});
 }
 
 void executeFnstswM16(uint8_t modrm) {
     uint16_t result;
     runOnMemory<0xDD, 7>(&result);
     if (isRegisterForm(modrm)) fail("Invalid argument");
-    writeMemory16(fsPrefix, decodeModRMAddress(modrm), Val16{result});
+    writeMemOperand(decodeModRMAddress(modrm), Val16{result});
 }
 
 void executeFistpM64(uint8_t modrm) {
@@ -254,7 +256,7 @@ void executeFstpM80(uint8_t modrm) {
 
 void executeFldcwM16(uint8_t modrm) {
     if (isRegisterForm(modrm)) fail("Invalid argument");
-    uint16_t word = readMemory16(fsPrefix, decodeModRMAddress(modrm)).v;
+    uint16_t word = readMemOperand<Val16>(decodeModRMAddress(modrm)).v;
     state.fpuControlWord = word;
     unmaskedExceptions = static_cast<uint16_t>(~word & exceptionMasks);
     auto hostWord = static_cast<uint16_t>(word | exceptionMasks);
@@ -264,132 +266,165 @@ void executeFldcwM16(uint8_t modrm) {
 // Stores the guest's word as it loaded it; the unit is not consulted.
 void executeFnstcwM16(uint8_t modrm) {
     if (isRegisterForm(modrm)) fail("Invalid argument");
-    writeMemory16(fsPrefix, decodeModRMAddress(modrm), Val16{state.fpuControlWord});
+    writeMemOperand(decodeModRMAddress(modrm), Val16{state.fpuControlWord});
 }
 
 // ---- Dispatch ----------------------------------------------------------------------
+// Each escape is one table like the decoder's groups: a row per /reg field of
+// the ModRM byte, with the handler of the row's memory form (ModRM below C0)
+// and the handler of its eight register forms (from C0 + 8 * /reg), both
+// given the ModRM byte. The register forms of a row go to stackRegister<h>
+// (h runs ST(i), i the byte's low three bits), to eachByte<forms> (one form
+// without operand per byte), to the row's memory-form handler itself, which
+// carries them out or refuses them by its own rule, or to unknown.
 
-void dispatchD8(uint8_t modrm) {
-    if (!isRegisterForm(modrm)) {
-        switch (regField(modrm)) {
-        case 0: return executeFaddM32(modrm);
-        case 1: return executeFmulM32(modrm);
-        case 2: return executeFcomM32(modrm);
-        default: unknownSubinstruction(modrm);
-        }
-    }
-    if (inRow(modrm, 0xC0)) return executeFaddM32(modrm);
-    if (inRow(modrm, 0xC8)) return executeFmulSt0Sti(modrm - 0xC8u);
-    if (inRow(modrm, 0xD0)) return executeFcomM32(modrm);
-    unknownSubinstruction(modrm);
+using ModRMHandler = void (*)(uint8_t modrm);
+using Form = void (*)();
+using FormRow = std::array<Form, 8>;
+
+struct EscapeRow {
+    ModRMHandler memory;
+    ModRMHandler registers;
+};
+
+using Escape = std::array<EscapeRow, 8>;
+
+constexpr ModRMHandler unknown = unknownSubinstruction;
+
+template <void (*handler)(uint32_t i)> void stackRegister(uint8_t modrm) { handler(modrm & 7u); }
+
+// A null byte is unknown.
+template <const FormRow& forms> void eachByte(uint8_t modrm) {
+    Form form = forms[modrm & 7u];
+    if (form == nullptr) unknownSubinstruction(modrm);
+    form();
 }
 
-void dispatchD9(uint8_t modrm) {
-    if (inRow(modrm, 0xC0)) return executeFldSti(modrm - 0xC0u);
-    if (inRow(modrm, 0xC8)) return executeFxchSti(modrm - 0xC8u);
-    switch (modrm) {
-    case 0xE0: return executeFchs();
-    case 0xE1: return executeFabs();
-    case 0xE4: return executeFtst();
-    case 0xE5: return executeFxam();
-    case 0xE8: return executeFld1();
-    case 0xEA: return executeFldl2e();
-    case 0xEB: return executeFldpi();
-    case 0xED: return executeFldln2();
-    case 0xEE: return executeFldz();
-    case 0xF0: return executeF2xm1();
-    case 0xF1: return executeFyl2x();
-    case 0xF3: return executeFpatan();
-    case 0xFA: return executeFsqrt();
-    case 0xFC: return executeFrndint();
-    case 0xFD: return executeFscale();
-    case 0xFE: return executeFsin();
-    case 0xFF: return executeFcos();
-    // Only [SIB + disp8] and [EBP + disp8] carry a control word.
-    case 0x6C: case 0x6D: return executeFldcwM16(modrm);
-    case 0x7C: case 0x7D: return executeFnstcwM16(modrm);
-    default: unknownSubinstruction(modrm);
-    }
+// FLDCW and FNSTCW are only taken with [SIB + disp8] and [EBP + disp8]
+// (mod 1, rm 4 or 5: D9 6C, 6D, 7C, 7D); any other address is unknown.
+template <ModRMHandler form> void withDisp8Address(uint8_t modrm) {
+    if ((modrm & 0xC6u) != 0x44u) unknownSubinstruction(modrm);
+    form(modrm);
 }
 
-void dispatchDB(uint8_t modrm) {
-    if (!isRegisterForm(modrm)) {
-        switch (regField(modrm)) {
-        case 0: return executeFildM32(modrm);
-        case 5: return executeFldM80(modrm);
-        case 7: return executeFstpM80(modrm);
-        default: unknownSubinstruction(modrm);
-        }
-    }
-    if (modrm == 0xE2) return executeFnclex();
-    if (modrm == 0xE3) return executeFninit();
-    if (inRow(modrm, 0xC0)) return executeFildM32(modrm);
-    if (inRow(modrm, 0xE8)) return executeFldM80(modrm);
-    if (inRow(modrm, 0xF8)) return executeFstpM80(modrm);
-    unknownSubinstruction(modrm);
+inline void dispatch(const Escape& escape, uint8_t modrm) {
+    const EscapeRow& row = escape[regField(modrm)];
+    (isRegisterForm(modrm) ? row.registers : row.memory)(modrm);
 }
 
-void dispatchDC(uint8_t modrm) {
-    if (!isRegisterForm(modrm)) {
-        switch (regField(modrm)) {
-        case 0: return executeFaddM64(modrm);
-        case 1: return executeFmulM64(modrm);
-        default: unknownSubinstruction(modrm);
-        }
-    }
-    if (inRow(modrm, 0xC0)) return executeFaddM64(modrm);
-    if (inRow(modrm, 0xC8)) return executeFmulM64(modrm);
-    unknownSubinstruction(modrm);
-}
+constexpr Escape escapeD8 = {{
+    /*/0 C0*/ {executeFaddM32, executeFaddM32},  // register forms refused
+    /*/1 C8*/ {executeFmulM32, stackRegister<executeFmulSt0Sti>},
+    /*/2 D0*/ {executeFcomM32, executeFcomM32},  // FCOM ST(i)
+    /*/3 D8*/ {unknown, unknown},
+    /*/4 E0*/ {unknown, unknown},
+    /*/5 E8*/ {unknown, unknown},
+    /*/6 F0*/ {unknown, unknown},
+    /*/7 F8*/ {unknown, unknown},
+}};
 
-void dispatchDD(uint8_t modrm) {
-    if (!isRegisterForm(modrm)) {
-        switch (regField(modrm)) {
-        case 0: return executeFldM64(modrm);
-        case 3: return executeFstpM64(modrm);
-        case 7: return executeFnstswM16(modrm);
-        default: unknownSubinstruction(modrm);
-        }
-    }
-    if (inRow(modrm, 0xC0)) return executeFldM64(modrm);
-    if (inRow(modrm, 0xD8)) return executeFstpM64(modrm);
-    if (inRow(modrm, 0xF8)) return executeFnstswM16(modrm);
-    unknownSubinstruction(modrm);
-}
+constexpr FormRow formsD9E0 = {{
+    /*E0*/ executeFchs, /*E1*/ executeFabs, /*E2*/ nullptr, /*E3*/ nullptr,
+    /*E4*/ executeFtst, /*E5*/ executeFxam, /*E6*/ nullptr, /*E7*/ nullptr,
+}};
+constexpr FormRow formsD9E8 = {{
+    /*E8*/ executeFld1, /*E9*/ nullptr,       /*EA*/ executeFldl2e, /*EB*/ executeFldpi,
+    /*EC*/ nullptr,     /*ED*/ executeFldln2, /*EE*/ executeFldz,   /*EF*/ nullptr,
+}};
+constexpr FormRow formsD9F0 = {{
+    /*F0*/ executeF2xm1, /*F1*/ executeFyl2x, /*F2*/ nullptr, /*F3*/ executeFpatan,
+    /*F4*/ nullptr,      /*F5*/ nullptr,      /*F6*/ nullptr, /*F7*/ nullptr,
+}};
+constexpr FormRow formsD9F8 = {{
+    /*F8*/ nullptr,        /*F9*/ nullptr,       /*FA*/ executeFsqrt, /*FB*/ nullptr,
+    /*FC*/ executeFrndint, /*FD*/ executeFscale, /*FE*/ executeFsin,  /*FF*/ executeFcos,
+}};
 
-void dispatchDE(uint8_t modrm) {
-    if (inRow(modrm, 0xC0)) return executeFaddpSti(modrm - 0xC0u);
-    if (inRow(modrm, 0xC8)) return executeFmulpSti(modrm - 0xC8u);
-    if (modrm == 0xD9) return executeFcompp();
-    if (inRow(modrm, 0xE8)) return executeFsubpSti(modrm - 0xE8u);
-    if (inRow(modrm, 0xF0)) return executeFdivrpSti(modrm - 0xF0u);
-    unknownSubinstruction(modrm);
-}
+constexpr Escape escapeD9 = {{
+    /*/0 C0*/ {unknown, stackRegister<executeFldSti>},
+    /*/1 C8*/ {unknown, stackRegister<executeFxchSti>},
+    /*/2 D0*/ {unknown, unknown},
+    /*/3 D8*/ {unknown, unknown},
+    /*/4 E0*/ {unknown, eachByte<formsD9E0>},
+    /*/5 E8*/ {withDisp8Address<executeFldcwM16>, eachByte<formsD9E8>},
+    /*/6 F0*/ {unknown, eachByte<formsD9F0>},
+    /*/7 F8*/ {withDisp8Address<executeFnstcwM16>, eachByte<formsD9F8>},
+}};
 
-void dispatchDF(uint8_t modrm) {
-    if (!isRegisterForm(modrm)) {
-        switch (regField(modrm)) {
-        case 0: return executeFildM16(modrm);
-        case 2: return executeFistM16(modrm);
-        case 7: return executeFistpM64(modrm);
-        default: unknownSubinstruction(modrm);
-        }
-    }
-    if (inRow(modrm, 0xC0)) return executeFildM16(modrm);
-    if (inRow(modrm, 0xD0)) return executeFistM16(modrm);
-    if (inRow(modrm, 0xF8)) return executeFistpM64(modrm);
-    unknownSubinstruction(modrm);
-}
+constexpr FormRow formsDBE0 = {{
+    /*E0*/ nullptr, /*E1*/ nullptr, /*E2*/ executeFnclex, /*E3*/ executeFninit,
+    /*E4*/ nullptr, /*E5*/ nullptr, /*E6*/ nullptr,       /*E7*/ nullptr,
+}};
+
+constexpr Escape escapeDB = {{
+    /*/0 C0*/ {executeFildM32, executeFildM32},  // register forms refused
+    /*/1 C8*/ {unknown, unknown},
+    /*/2 D0*/ {unknown, unknown},
+    /*/3 D8*/ {unknown, unknown},
+    /*/4 E0*/ {unknown, eachByte<formsDBE0>},
+    /*/5 E8*/ {executeFldM80, executeFldM80},    // register forms refused
+    /*/6 F0*/ {unknown, unknown},
+    /*/7 F8*/ {executeFstpM80, executeFstpM80},  // register forms refused
+}};
+
+constexpr Escape escapeDC = {{
+    /*/0 C0*/ {executeFaddM64, executeFaddM64},  // register forms refused
+    /*/1 C8*/ {executeFmulM64, executeFmulM64},  // register forms refused
+    /*/2 D0*/ {unknown, unknown},
+    /*/3 D8*/ {unknown, unknown},
+    /*/4 E0*/ {unknown, unknown},
+    /*/5 E8*/ {unknown, unknown},
+    /*/6 F0*/ {unknown, unknown},
+    /*/7 F8*/ {unknown, unknown},
+}};
+
+constexpr Escape escapeDD = {{
+    /*/0 C0*/ {executeFldM64, executeFldM64},        // register forms refused
+    /*/1 C8*/ {unknown, unknown},
+    /*/2 D0*/ {unknown, unknown},
+    /*/3 D8*/ {executeFstpM64, executeFstpM64},      // FSTP ST(i)
+    /*/4 E0*/ {unknown, unknown},
+    /*/5 E8*/ {unknown, unknown},
+    /*/6 F0*/ {unknown, unknown},
+    /*/7 F8*/ {executeFnstswM16, executeFnstswM16},  // register forms refused
+}};
+
+constexpr FormRow formsDED8 = {{
+    /*D8*/ nullptr, /*D9*/ executeFcompp, /*DA*/ nullptr, /*DB*/ nullptr,
+    /*DC*/ nullptr, /*DD*/ nullptr,       /*DE*/ nullptr, /*DF*/ nullptr,
+}};
+
+constexpr Escape escapeDE = {{
+    /*/0 C0*/ {unknown, stackRegister<executeFaddpSti>},
+    /*/1 C8*/ {unknown, stackRegister<executeFmulpSti>},
+    /*/2 D0*/ {unknown, unknown},
+    /*/3 D8*/ {unknown, eachByte<formsDED8>},
+    /*/4 E0*/ {unknown, unknown},
+    /*/5 E8*/ {unknown, stackRegister<executeFsubpSti>},
+    /*/6 F0*/ {unknown, stackRegister<executeFdivrpSti>},
+    /*/7 F8*/ {unknown, unknown},
+}};
+
+constexpr Escape escapeDF = {{
+    /*/0 C0*/ {executeFildM16, executeFildM16},    // register forms refused
+    /*/1 C8*/ {unknown, unknown},
+    /*/2 D0*/ {executeFistM16, executeFistM16},    // register forms refused
+    /*/3 D8*/ {unknown, unknown},
+    /*/4 E0*/ {unknown, unknown},
+    /*/5 E8*/ {unknown, unknown},
+    /*/6 F0*/ {unknown, unknown},
+    /*/7 F8*/ {executeFistpM64, executeFistpM64},  // register forms refused
+}};
 
 }  // namespace
 
-void executeFpuD8() { dispatchD8(fetchByte()); checkUnmaskedExceptions(); }
-void executeFpuD9() { dispatchD9(fetchByte()); checkUnmaskedExceptions(); }
-void executeFpuDB() { dispatchDB(fetchByte()); checkUnmaskedExceptions(); }
-void executeFpuDC() { dispatchDC(fetchByte()); checkUnmaskedExceptions(); }
-void executeFpuDD() { dispatchDD(fetchByte()); checkUnmaskedExceptions(); }
-void executeFpuDE() { dispatchDE(fetchByte()); checkUnmaskedExceptions(); }
-void executeFpuDF() { dispatchDF(fetchByte()); checkUnmaskedExceptions(); }
+void executeFpuD8() { dispatch(escapeD8, fetchByte()); checkUnmaskedExceptions(); }
+void executeFpuD9() { dispatch(escapeD9, fetchByte()); checkUnmaskedExceptions(); }
+void executeFpuDB() { dispatch(escapeDB, fetchByte()); checkUnmaskedExceptions(); }
+void executeFpuDC() { dispatch(escapeDC, fetchByte()); checkUnmaskedExceptions(); }
+void executeFpuDD() { dispatch(escapeDD, fetchByte()); checkUnmaskedExceptions(); }
+void executeFpuDE() { dispatch(escapeDE, fetchByte()); checkUnmaskedExceptions(); }
+void executeFpuDF() { dispatch(escapeDF, fetchByte()); checkUnmaskedExceptions(); }
 
 // FWAIT does nothing: the waiting forms (FSTSW, FSTCW, FINIT, FCLEX) run as
 // FWAIT and then their non-waiting twin. An unmasked exception has already

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -242,6 +243,144 @@ TEST_P(X87Refusal, EndsTheRunWithItsMessage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, X87Refusal, ::testing::ValuesIn(refusals));
+
+// ---- Every ModRM byte of every escape -------------------------------------------------------
+// The supported set, swept byte by byte: what the values are is the
+// differential's business, here only whether a byte runs or how it ends.
+
+constexpr const char* runs = "";
+constexpr const char* fsRefused =
+    "fs segment selector prefix (0x64) used with instruction that doesn't support it at address 0x401000";
+
+// Register forms (ModRM C0 to FF) that do not end as unknown, without and
+// with 0x64.
+struct RegisterForms {
+    uint8_t escape, first, last;
+    const char* plain;
+    const char* withFs;
+};
+
+const RegisterForms registerForms[] = {
+    {0xD8, 0xC0, 0xC7, regArgs, regArgs},  // FADD m32's row
+    {0xD8, 0xC8, 0xCF, runs, fsRefused},   // FMUL ST(0), ST(i)
+    {0xD8, 0xD0, 0xD7, runs, loadFs},      // FCOM ST(i)
+    {0xD9, 0xC0, 0xCF, runs, fsRefused},   // FLD ST(i), FXCH ST(i)
+    {0xD9, 0xE0, 0xE1, runs, fsRefused},   // FCHS, FABS
+    {0xD9, 0xE4, 0xE5, runs, fsRefused},   // FTST, FXAM
+    {0xD9, 0xE8, 0xE8, runs, fsRefused},   // FLD1
+    {0xD9, 0xEA, 0xEB, runs, fsRefused},   // FLDL2E, FLDPI
+    {0xD9, 0xED, 0xEE, runs, fsRefused},   // FLDLN2, FLDZ
+    {0xD9, 0xF0, 0xF1, runs, fsRefused},   // F2XM1, FYL2X
+    {0xD9, 0xF3, 0xF3, runs, fsRefused},   // FPATAN
+    {0xD9, 0xFA, 0xFA, runs, fsRefused},   // FSQRT
+    {0xD9, 0xFC, 0xFF, runs, fsRefused},   // FRNDINT, FSCALE, FSIN, FCOS
+    {0xDB, 0xC0, 0xC7, regArgs, loadFs},   // FILD m32's row
+    {0xDB, 0xE2, 0xE3, runs, fsRefused},   // FNCLEX, FNINIT
+    {0xDB, 0xE8, 0xEF, regArgs, loadFs},   // FLD m80's row
+    {0xDB, 0xF8, 0xFF, "Unsupported argument", argFs},  // FSTP m80's row
+    {0xDC, 0xC0, 0xCF, regArgs, loadFs},   // FADD m64's and FMUL m64's rows
+    {0xDD, 0xC0, 0xC7, regArgs, loadFs},   // FLD m64's row
+    {0xDD, 0xD8, 0xDF, runs, argFs},       // FSTP ST(i)
+    {0xDD, 0xF8, 0xFF, "Invalid argument", "Invalid argument"},  // FNSTSW's row
+    {0xDE, 0xC0, 0xCF, runs, fsRefused},   // FADDP, FMULP
+    {0xDE, 0xD9, 0xD9, runs, fsRefused},   // FCOMPP
+    {0xDE, 0xE8, 0xF7, runs, fsRefused},   // FSUBP, FDIVRP
+    {0xDF, 0xC0, 0xC7, regArgs, loadFs},   // FILD m16's row
+    {0xDF, 0xD0, 0xD7, regArgs, regArgs},  // FIST m16's row
+    {0xDF, 0xF8, 0xFF, regArgs, "Storing to fs segment not supported"},  // FISTP m64's row
+};
+
+constexpr uint8_t escapes[] = {0xD8, 0xD9, 0xDB, 0xDC, 0xDD, 0xDE, 0xDF};
+
+std::string unknownSubinstruction(unsigned modrm) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Unknown subinstruction 0x%x at address 0x401000", modrm);
+    return text;
+}
+
+std::string expectedOfRegisterForm(uint8_t escape, unsigned modrm, bool fs) {
+    for (const RegisterForms& r : registerForms)
+        if (r.escape == escape && modrm >= r.first && modrm <= r.last) return fs ? r.withFs : r.plain;
+    return unknownSubinstruction(modrm);
+}
+
+// The memory forms by /reg field (bit n: /n is supported). D9 takes its two
+// only with [SIB + disp8] and [EBP + disp8].
+uint8_t supportedMemoryForms(uint8_t escape) {
+    switch (escape) {
+    case 0xD8: return 0b0000'0111;  // FADD, FMUL, FCOM m32
+    case 0xD9: return 0b1010'0000;  // FLDCW, FNSTCW
+    case 0xDB: return 0b1010'0001;  // FILD m32, FLD m80, FSTP m80
+    case 0xDC: return 0b0000'0011;  // FADD, FMUL m64
+    case 0xDD: return 0b1000'1001;  // FLD m64, FSTP m64, FNSTSW
+    case 0xDF: return 0b1000'0101;  // FILD m16, FIST m16, FISTP m64
+    default: return 0;
+    }
+}
+
+class X87EveryByte : public X87Test {
+protected:
+    // The bytes on a fresh guest and a unit holding two values; the message
+    // the step ends with.
+    static std::string run(const std::string& code) {
+        guest::resetGuest();
+        load(code);
+        machine::state.eax.v = data + 0x20;
+        store16(data + 0x20, 0x037F);  // for FLDCW: a word that unmasks nothing
+        machine::writeMemory16(false, Addr{machine::state.esp.v - 0x40}, machine::Val16{0x037F});
+        machine::state.esp.v -= 0x50;
+        asm volatile("fninit");
+        machine::resetX87ForTests();
+        push(one);
+        push(one);
+        return guest::errorOf([] { guest::step(); });
+    }
+};
+
+std::string hexCode(std::initializer_list<unsigned> bytes) {
+    std::string text;
+    for (unsigned b : bytes) {
+        char part[4];
+        std::snprintf(part, sizeof part, "%02X ", b);
+        text += part;
+    }
+    return text;
+}
+
+TEST_F(X87EveryByte, RegisterFormsRunOrEndWithTheirRowsMessage) {
+    std::string mismatches;
+    for (uint8_t escape : escapes)
+        for (unsigned modrm = 0xC0; modrm <= 0xFF; ++modrm)
+            for (bool fs : {false, true}) {
+                std::string code = (fs ? "64 " : "") + hexCode({escape, modrm});
+                std::string got = run(code);
+                std::string want = expectedOfRegisterForm(escape, modrm, fs);
+                if (got != want) mismatches += code + ": \"" + got + "\", expected \"" + want + "\"\n";
+            }
+    EXPECT_EQ(mismatches, "");
+}
+
+TEST_F(X87EveryByte, MemoryFormsRunOrAreUnknown) {
+    std::string mismatches;
+    for (uint8_t escape : escapes)
+        for (unsigned reg = 0; reg < 8; ++reg) {
+            // [EBP + 0x10], [ESP + 0x10], [EAX], [0x500020]
+            const std::string forms[] = {
+                hexCode({escape, 0x45 | reg << 3, 0x10}),
+                hexCode({escape, 0x44 | reg << 3, 0x24, 0x10}),
+                hexCode({escape, reg << 3}),
+                hexCode({escape, 0x05 | reg << 3, 0x20, 0x00, 0x50, 0x00}),
+            };
+            for (int k = 0; k < 4; ++k) {
+                bool supported = (supportedMemoryForms(escape) >> reg & 1u) != 0 && (escape != 0xD9 || k < 2);
+                unsigned modrm = guest::hexBytes(forms[k])[1];
+                std::string want = supported ? runs : unknownSubinstruction(modrm);
+                std::string got = run(forms[k]);
+                if (got != want) mismatches += forms[k] + ": \"" + got + "\", expected \"" + want + "\"\n";
+            }
+        }
+    EXPECT_EQ(mismatches, "");
+}
 
 // ---- Forms that run -----------------------------------------------------------------------
 
