@@ -188,6 +188,12 @@ void createWindow(void* hInstance) {
                                  placement.style | styleVisible, placement.x, placement.y,
                                  placement.width, placement.height, nullptr, nullptr, nullptr,
                                  nullptr);
+    // Without a window there is no DC of its own to set a pixel format on:
+    // GetDC(NULL) would hand out the screen's.
+    if (mainWindow == nullptr) {
+        app::abortProgram(app::ErrorType::program,
+                          app::format("CreateWindowExW failed: error %lu", GetLastError()));
+    }
     setMainWindow(mainWindow);
     windowDC = GetDC(mainWindow);
 }

@@ -155,6 +155,18 @@ check "bad shader: last log line" "Failed to compile shader: spriteFragment" "$(
 if logText | head -n -1 | grep -q undefinedColour; then echo "ok: bad shader: compiler log before"; else fail "no compiler log"; fi
 check "bad shader: CR LF line ends" "$(wc -l <Data/log.txt | tr -d ' ')" "$(grep -c $'\r$' Data/log.txt)"
 
+# ---- The system refuses the main window ------------------------------------------
+rm -f Data/log.txt
+"$QZ_WINE" ./engine_probe.exe -refuse-window &
+probePid=$!
+boxText=$("$QZ_WINE" ./engine_winctl.exe box "Quorlen Ziradeva" 30 | tr -d '\r')
+waitProbe
+check "no window: exit code" "0" "$?"
+check "no window: box" "An error occurred and the program will now exit. :(" "$boxText"
+# The only line: nothing after the window (no pixel format, no context) ran.
+if [[ "$(logText)" =~ ^CreateWindowExW\ failed:\ error\ [0-9]+$ ]]; then echo "ok: no window: log"
+else fail "no window: log [$(logText)]"; fi
+
 # ---- No capable display: a 600x400 screen ---------------------------------------
 small=$(mktemp -d)
 Xvfb -displayfd 3 -screen 0 600x400x24 -nolisten tcp 3>"$small/display" >/dev/null 2>&1 &
