@@ -51,6 +51,7 @@ constexpr uint32_t vkF11 = 0x7A;
 constexpr uint32_t vkF12 = 0x7B;
 constexpr uint32_t activeState = 1;       // WA_ACTIVE
 constexpr uint32_t clickActiveState = 2;  // WA_CLICKACTIVE
+constexpr uint64_t scKeyMenu = 0xF100;     // SC_KEYMENU; the low four bits are the system's
 
 const WindowPlatform& windowPlatform() {
     if (platform == nullptr) throw app::RangeError("No window platform installed");
@@ -288,6 +289,10 @@ bool onGetMinMaxInfo(Point& minTrackSize) {
 }
 
 void onMouseButton(bool left, bool down) { (left ? leftButton : rightButton) = down; }
+
+// The keyboard menu's modal loop would swallow the next key and hold the
+// game inside the dispatch; the window has no menu to offer anyway.
+bool onSystemCommand(uint64_t command) { return (command & 0xFFF0) == scKeyMenu; }
 
 const Rect& cursorClipRectForTests() { return cursorClipRect; }
 bool cursorClipSetForTests() { return cursorClipSet; }

@@ -104,6 +104,9 @@ void onSetCursor();
 bool onGetMinMaxInfo(Point& minTrackSize);
 void onDisplayChange();
 void onMouseButton(bool left, bool down);
+// WM_SYSCOMMAND: true for the keyboard menu (Alt, F10), which is answered
+// without default processing; any other command takes its default course.
+bool onSystemCommand(uint64_t command);
 
 // Test hooks.
 const Rect& cursorClipRectForTests();

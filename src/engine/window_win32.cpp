@@ -124,6 +124,8 @@ LRESULT handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DISPLAYCHANGE:
             onDisplayChange();
             return DefWindowProcW(window, message, wParam, lParam);
+        case WM_SYSCOMMAND:
+            return handledOrDefault(onSystemCommand(wParam));
         case WM_KEYDOWN:
             return handledOrDefault(onKeyDown(static_cast<uint32_t>(wParam)));
         case WM_KEYUP:

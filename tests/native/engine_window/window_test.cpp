@@ -135,6 +135,21 @@ TEST_F(WindowTest, MouseButtons) {
     EXPECT_TRUE(right);
 }
 
+// Only the keyboard menu is kept from default processing: Alt+F4 (SC_CLOSE),
+// minimising and the mouse's system menu work as usual.
+TEST(SystemCommand, OnlyTheKeyboardMenuIsAnswered) {
+    const std::pair<uint64_t, bool> commands[] = {
+        {0xF100, true},  {0xF10F, true},  // SC_KEYMENU, with the system's low bits
+        {0xF060, false},                  // SC_CLOSE
+        {0xF020, false},                  // SC_MINIMIZE
+        {0xF090, false},                  // SC_MOUSEMENU
+        {0xF110, false},
+    };
+    for (auto [command, answered] : commands) {
+        EXPECT_EQ(engine::onSystemCommand(command), answered) << std::hex << command;
+    }
+}
+
 TEST(HiWord, ShiftsAndTruncates) {
     EXPECT_EQ(engine::hiWord(0x12345678u), 0x1234u);
     EXPECT_EQ(engine::hiWord(0xABCD000012345678ull), 0x00001234u);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The engine test program under Wine on Xvfb, driven from X: window geometry
 # in both modes, F11 both ways, key taps and clicks, frame pacing, the quit
-# paths and the start-up fatal errors with their log lines and boxes.
+# paths and the start-up fatal errors with their log lines and boxes; the menu
+# keys and Alt+F4 in a window.
 # Runs inside a Wine session (tools/wine-run.sh): DISPLAY, WINEPREFIX and
 # QZ_WINE are set.
 #
@@ -114,6 +115,32 @@ check "cursor during the last left press, fullscreen" "600 600 1 1" \
 # The screen's centre is client (320, 231) of the windowed picture.
 check "cursor during the taps, windowed" "320 231 1 0" \
   "$(logText | awk '$1 == "frame" && $8 == 1 { print $16, $17, $18, $20; exit }')"
+
+# ---- Windowed: menu keys, Alt+F4 --------------------------------------------
+startProbe -frames=0
+xdotool windowfocus --sync "$wid"
+sleep 0.3
+xdotool key F11
+sleep 0.5
+xdotool windowfocus --sync "$wid"
+sleep 0.3
+# Alt and F10 open no keyboard menu: the next key reaches the game.
+xdotool key alt
+sleep 0.3
+xdotool key Return
+sleep 0.3
+xdotool key F10
+sleep 0.3
+xdotool key Escape
+sleep 0.3
+check "Enter after Alt" "1" "$(frameField 8 | grep -c '^1$')"
+check "Esc after F10" "1" "$(frameField 6 | grep -c '^1$')"
+xdotool key alt+F4
+for _ in $(seq 50); do kill -0 "$probePid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$probePid" 2>/dev/null && { fail "Alt+F4 did not close"; "$QZ_WINE" ./engine_winctl.exe close Quorlen; }
+waitProbe
+check "Alt+F4: exit code" "0" "$?"
+check "Alt+F4: quit taken" "quit" "$(logText | grep -v '^frame' | tail -1 | cut -c1-4)"
 
 # ---- Pacing, quitWindow --------------------------------------------------------
 startProbe -frames=120 -quit-after=70
