@@ -30,6 +30,10 @@ std::array<uint8_t, 256> keyState{};
 std::vector<uint32_t> pressedKeys;
 std::vector<uint32_t> releasedKeys;
 std::vector<uint32_t> seenReleasedKeys;
+// Game keys whose last message was a key-down.
+std::vector<uint32_t> heldKeys;
+// The window holds the mouse capture while a button is down (windowed).
+bool mouseCaptured = false;
 bool messageBoxOpen = false;
 
 struct GameKey {
@@ -49,6 +53,7 @@ constexpr std::array<GameKey, 6> scanCodes{{
 constexpr uint32_t vkFour = 0x34;
 constexpr uint32_t vkF11 = 0x7A;
 constexpr uint32_t vkF12 = 0x7B;
+constexpr uint32_t inactiveState = 0;     // WA_INACTIVE
 constexpr uint32_t activeState = 1;       // WA_ACTIVE
 constexpr uint32_t clickActiveState = 2;  // WA_CLICKACTIVE
 constexpr uint64_t scKeyMenu = 0xF100;     // SC_KEYMENU; the low four bits are the system's
@@ -60,6 +65,10 @@ const WindowPlatform& windowPlatform() {
 
 bool contains(const std::vector<uint32_t>& keys, uint32_t vk) {
     return std::find(keys.begin(), keys.end(), vk) != keys.end();
+}
+
+void remove(std::vector<uint32_t>& keys, uint32_t vk) {
+    keys.erase(std::remove(keys.begin(), keys.end(), vk), keys.end());
 }
 
 void setKeyByte(uint32_t vk, uint8_t value) {
@@ -81,6 +90,12 @@ bool tooSmallForWindow(const Display& display, const WindowPlacement& placement)
 DisplayRef windowDisplayOrPrimary() {
     DisplayRef display = displayForWindow(mainWindow);
     return display != nullptr ? display : primaryDisplay();
+}
+
+void releaseMouseCapture() {
+    if (!mouseCaptured) return;
+    mouseCaptured = false;  // first: the release sends WM_CAPTURECHANGED
+    windowPlatform().captureMouse(mainWindow, false);
 }
 
 void applyPlacement(const WindowPlacement& placement) {
@@ -236,6 +251,7 @@ bool onKeyDown(uint32_t vk) {
     if (gameKeyScanCode(vk) >= 0) {
         setKeyByte(vk, 1);
         if (!contains(pressedKeys, vk)) pressedKeys.push_back(vk);
+        if (!contains(heldKeys, vk)) heldKeys.push_back(vk);
         return true;
     }
     if (vk == vkFour || vk == vkF12) {
@@ -251,6 +267,7 @@ bool onKeyDown(uint32_t vk) {
 
 bool onKeyUp(uint32_t vk) {
     if (mainWindow == nullptr || gameKeyScanCode(vk) < 0) return false;
+    remove(heldKeys, vk);
     // A key that went down since the game last read the keys stays down
     // until it has read them, so the game sees even the shortest tap.
     if (contains(pressedKeys, vk)) {
@@ -276,6 +293,7 @@ void markKeysSeen() {
 }
 
 bool onActivate(uint32_t state, bool minimised) {
+    if (state == inactiveState) onFocusLost();
     if (mainWindow == nullptr || minimised) return false;
     if (state != activeState && state != clickActiveState) return false;
     applyCursorClip();
@@ -288,7 +306,35 @@ bool onGetMinMaxInfo(Point& minTrackSize) {
     return true;
 }
 
-void onMouseButton(bool left, bool down) { (left ? leftButton : rightButton) = down; }
+// A button released outside the window reaches it only while the window
+// holds the capture. In fullscreen the clip keeps the cursor on the picture.
+void onMouseButton(bool left, bool down) {
+    (left ? leftButton : rightButton) = down;
+    if (leftButton || rightButton) {
+        if (mouseCaptured || fullscreen) return;
+        mouseCaptured = true;
+        windowPlatform().captureMouse(mainWindow, true);
+    } else {
+        releaseMouseCapture();
+    }
+}
+
+// The key-up and button-up messages of what is held now go to another
+// window: release it all here, as the player will.
+void onFocusLost() {
+    std::vector<uint32_t> held = heldKeys;
+    for (uint32_t vk : held) onKeyUp(vk);
+    leftButton = false;
+    rightButton = false;
+    releaseMouseCapture();
+}
+
+void onCaptureChanged() {
+    if (!mouseCaptured) return;  // our own release
+    mouseCaptured = false;
+    leftButton = false;
+    rightButton = false;
+}
 
 // The keyboard menu's modal loop would swallow the next key and hold the
 // game inside the dispatch; the window has no menu to offer anyway.
@@ -311,6 +357,8 @@ void resetWindowForTests() {
     pressedKeys.clear();
     releasedKeys.clear();
     seenReleasedKeys.clear();
+    heldKeys.clear();
+    mouseCaptured = false;
     messageBoxOpen = false;
 }
 

@@ -65,6 +65,8 @@ struct WindowPlatform {
     void (*clipCursor)(const Rect* screenRect);
     void (*showCursor)(bool show);
     void (*copyScreenshot)(void* window);
+    // SetCapture on the window, or ReleaseCapture.
+    void (*captureMouse)(void* window, bool capture);
 };
 
 // Installs the platform and fills the key map; the window does not exist yet.
@@ -104,6 +106,10 @@ void onSetCursor();
 bool onGetMinMaxInfo(Point& minTrackSize);
 void onDisplayChange();
 void onMouseButton(bool left, bool down);
+// WM_KILLFOCUS (and deactivation): every held game key and button goes up.
+void onFocusLost();
+// WM_CAPTURECHANGED: the mouse was taken away while a button was down.
+void onCaptureChanged();
 // WM_SYSCOMMAND: true for the keyboard menu (Alt, F10), which is answered
 // without default processing; any other command takes its default course.
 bool onSystemCommand(uint64_t command);

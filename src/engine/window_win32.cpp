@@ -82,11 +82,20 @@ void windowsClipCursor(const Rect* rect) {
 
 void windowsShowCursor(bool show) { ShowCursor(show ? TRUE : FALSE); }
 
+void windowsCaptureMouse(void* window, bool capture) {
+    if (capture) {
+        SetCapture(hwnd(window));
+    } else {
+        ReleaseCapture();
+    }
+}
+
 const WindowPlatform windowsPlatform{
     windowsAdjustWindowRect, windowsClientSize,     windowsSetStyle,
     windowsMoveWindow,       windowsInvalidate,     windowsNotice,
     windowsClientToScreen,   windowsScreenToClient, windowsCursorPosition,
-    windowsClipCursor,       windowsShowCursor,     copyScreenshotToClipboard};
+    windowsClipCursor,       windowsShowCursor,     copyScreenshotToClipboard,
+    windowsCaptureMouse};
 
 void onSize() {
     if (mainWindow == nullptr || !isGraphicsInitialised()) return;
@@ -110,6 +119,12 @@ LRESULT handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_ACTIVATE:
             return handledOrDefault(onActivate(static_cast<uint32_t>(wParam & 0xFFFF),
                                                (hiWord(wParam) & 0xFFFF) != 0));
+        case WM_KILLFOCUS:
+            onFocusLost();
+            return DefWindowProcW(window, message, wParam, lParam);
+        case WM_CAPTURECHANGED:
+            onCaptureChanged();
+            return 0;
         case WM_SETCURSOR:
             onSetCursor();
             return DefWindowProcW(window, message, wParam, lParam);

@@ -83,6 +83,7 @@ void clipCursor(const engine::Rect* r) {
 
 void showCursor(bool show) { calls.push_back(show ? "show cursor" : "hide cursor"); }
 void copyScreenshot(void*) { calls.push_back("screenshot"); }
+void captureMouse(void*, bool capture) { calls.push_back(capture ? "capture" : "release capture"); }
 
 }  // namespace
 
@@ -90,7 +91,8 @@ const engine::DisplaySource displaySource{device, currentMode, workAreaAt, monit
 const engine::WindowPlatform windowPlatform{adjustWindowRect, clientSize,     setStyle,
                                             moveWindow,       invalidate,     notice,
                                             clientToScreen,   screenToClient, cursorPosition,
-                                            clipCursor,       showCursor,     copyScreenshot};
+                                            clipCursor,       showCursor,     copyScreenshot,
+                                            captureMouse};
 
 FakeDevice device(const char* name, uint32_t flags, int32_t x, int32_t y, uint32_t width,
                   uint32_t height, uint32_t refreshRate) {

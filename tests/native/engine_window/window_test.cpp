@@ -102,6 +102,65 @@ TEST_F(WindowTest, DownUpDownBetweenPumpsReadsUpUntilRepeat) {
     EXPECT_EQ(keyByte(1), 1);
 }
 
+// Losing the focus (another window, alt-tab) releases what is held as the
+// player's own releases would: a held key goes up at once, a key pressed
+// since the game last read the keys is read once first, a tap in flight is
+// left alone, and the buttons go up.
+TEST_F(WindowTest, FocusLossReleasesHeldKeysAndButtons) {
+    const std::pair<const char*, void (*)()> losses[] = {
+        {"WM_KILLFOCUS", [] { engine::onFocusLost(); }},
+        {"WA_INACTIVE", [] { EXPECT_FALSE(engine::onActivate(0, false)); }},
+    };
+    for (auto [name, loseFocus] : losses) {
+        SetUp();
+        engine::onKeyDown(vkEnter);  // held across polls
+        guestPoll();
+        engine::onKeyDown(0x70);  // F1: tapped, not yet read
+        engine::onKeyUp(0x70);
+        engine::onKeyDown(vkEsc);  // pressed, not yet read
+        engine::onMouseButton(true, true);
+        engine::onMouseButton(false, true);
+        loseFocus();
+        EXPECT_EQ(keyByte(28), 0) << name;
+        engine::releaseKeys();
+        engine::markKeysSeen();  // the game reads the keys
+        EXPECT_EQ(keyByte(1), 1) << name;
+        EXPECT_EQ(keyByte(59), 1) << name;
+        guestPoll();
+        for (uint8_t byte : engine::keyStates()) EXPECT_EQ(byte, 0) << name;
+        bool left, right;
+        engine::getMouseButtons(left, right);
+        EXPECT_FALSE(left || right) << name;
+        engine::onKeyDown(vkEnter);  // keys work again afterwards
+        EXPECT_EQ(keyByte(28), 1) << name;
+    }
+}
+
+// Windowed, the mouse is captured while a button is down, so a release
+// outside the window still arrives; a capture taken away releases the
+// buttons. Fullscreen needs no capture: the clip keeps the cursor in.
+TEST_F(WindowTest, MouseCapturedWhileAButtonIsDownWhenWindowed) {
+    engine::onMouseButton(true, true);
+    engine::onMouseButton(true, false);
+    EXPECT_TRUE(fakes::calls.empty());
+    engine::toggleFullscreen();
+    fakes::calls.clear();
+    engine::onMouseButton(true, true);
+    engine::onMouseButton(false, true);
+    engine::onMouseButton(true, false);
+    engine::onMouseButton(false, false);
+    engine::onCaptureChanged();  // sent by our own release: nothing
+    EXPECT_EQ(fakes::calls, (Calls{"capture", "release capture"}));
+    fakes::calls.clear();
+    engine::onMouseButton(false, true);
+    engine::onCaptureChanged();  // taken by another window
+    bool left, right;
+    engine::getMouseButtons(left, right);
+    EXPECT_FALSE(right);
+    engine::onMouseButton(false, false);
+    EXPECT_EQ(fakes::calls, (Calls{"capture"}));
+}
+
 TEST_F(WindowTest, HostAndOtherKeysNeverTouchKeyState) {
     EXPECT_TRUE(engine::onKeyDown(0x7B));  // F12
     EXPECT_TRUE(engine::onKeyDown(0x34));  // 4
