@@ -18,6 +18,11 @@ void* mainWindow = nullptr;
 bool fullscreen = true;
 bool cursorClipSet = false;
 Rect cursorClipRect;
+// The cursor is a shared resource: it is clipped only while the window is
+// active and not minimised, and only a clip of our own is released.
+bool windowActive = false;
+bool windowMinimised = false;
+bool cursorClipped = false;
 bool cursorVisible = true;
 bool leftButton = false;
 bool rightButton = false;
@@ -98,6 +103,18 @@ void releaseMouseCapture() {
     windowPlatform().captureMouse(mainWindow, false);
 }
 
+bool isEmpty(const Rect& r) { return r.right <= r.left || r.bottom <= r.top; }
+
+bool overlaps(const Rect& a, const Rect& b) {
+    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+void releaseCursorClip() {
+    if (!cursorClipped) return;
+    cursorClipped = false;
+    windowPlatform().clipCursor(nullptr);
+}
+
 void applyPlacement(const WindowPlacement& placement) {
     const WindowPlatform& p = windowPlatform();
     p.setStyle(mainWindow, placement.style | styleVisible);
@@ -163,14 +180,20 @@ void setCursorClipRect(int32_t x, int32_t y, int32_t width, int32_t height) {
 void applyCursorClip() {
     if (!cursorClipSet) return;
     const WindowPlatform& p = windowPlatform();
-    if (!fullscreen) {
-        p.clipCursor(nullptr);
+    if (!fullscreen || !windowActive || windowMinimised) {
+        releaseCursorClip();
         return;
     }
     Point origin = p.clientToScreen(mainWindow, Point{0, 0});
     Rect screen{cursorClipRect.left + origin.x, cursorClipRect.top + origin.y,
                 cursorClipRect.right + origin.x, cursorClipRect.bottom + origin.y};
+    // An empty picture or one off the desktop would pin the cursor to a point.
+    if (isEmpty(screen) || !overlaps(screen, p.virtualScreen())) {
+        releaseCursorClip();
+        return;
+    }
     p.clipCursor(&screen);
+    cursorClipped = true;
 }
 
 bool getCursorPosition(int32_t& x, int32_t& y) {
@@ -292,13 +315,18 @@ void markKeysSeen() {
     releasedKeys.clear();
 }
 
+// Also recorded before the window handle is known: the window is first
+// activated while it is being created.
 bool onActivate(uint32_t state, bool minimised) {
     if (state == inactiveState) onFocusLost();
-    if (mainWindow == nullptr || minimised) return false;
-    if (state != activeState && state != clickActiveState) return false;
+    windowActive = state == activeState || state == clickActiveState;
+    windowMinimised = minimised;
+    if (mainWindow == nullptr) return false;
     applyCursorClip();
-    return true;
+    return windowActive && !minimised;
 }
+
+void noteMinimised(bool minimised) { windowMinimised = minimised; }
 
 bool onGetMinMaxInfo(Point& minTrackSize) {
     if (mainWindow == nullptr || fullscreen) return false;
@@ -350,6 +378,9 @@ void resetWindowForTests() {
     fullscreen = true;
     cursorClipSet = false;
     cursorClipRect = Rect{};
+    windowActive = false;
+    windowMinimised = false;
+    cursorClipped = false;
     cursorVisible = true;
     leftButton = false;
     rightButton = false;

@@ -67,6 +67,8 @@ struct WindowPlatform {
     void (*copyScreenshot)(void* window);
     // SetCapture on the window, or ReleaseCapture.
     void (*captureMouse)(void* window, bool capture);
+    // The virtual desktop, in screen coordinates.
+    Rect (*virtualScreen)();
 };
 
 // Installs the platform and fills the key map; the window does not exist yet.
@@ -81,6 +83,8 @@ bool isFullscreen();
 WindowPlacement computeWindowPlacement(const Display& display, bool fullscreen);
 void getClientSize(int32_t& width, int32_t& height);
 void setCursorClipRect(int32_t x, int32_t y, int32_t width, int32_t height);
+// Clips the cursor to the picture while the window is fullscreen, active and
+// not minimised; otherwise releases the clip it set.
 void applyCursorClip();
 void setCursorVisible(bool visible);
 void showMessage(const std::string& message);
@@ -101,6 +105,8 @@ int32_t currentRefreshRate();
 bool onKeyDown(uint32_t vk);
 bool onKeyUp(uint32_t vk);
 bool onActivate(uint32_t state, bool minimised);
+// WM_SIZE: whether the window is now minimised (before the viewport follows).
+void noteMinimised(bool minimised);
 void onSetCursor();
 // The minimum tracking size when windowed; false in fullscreen.
 bool onGetMinMaxInfo(Point& minTrackSize);

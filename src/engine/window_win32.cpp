@@ -82,6 +82,13 @@ void windowsClipCursor(const Rect* rect) {
 
 void windowsShowCursor(bool show) { ShowCursor(show ? TRUE : FALSE); }
 
+Rect windowsVirtualScreen() {
+    int32_t x = GetSystemMetrics(SM_XVIRTUALSCREEN);
+    int32_t y = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    return Rect{x, y, x + GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                y + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+}
+
 void windowsCaptureMouse(void* window, bool capture) {
     if (capture) {
         SetCapture(hwnd(window));
@@ -95,9 +102,10 @@ const WindowPlatform windowsPlatform{
     windowsMoveWindow,       windowsInvalidate,     windowsNotice,
     windowsClientToScreen,   windowsScreenToClient, windowsCursorPosition,
     windowsClipCursor,       windowsShowCursor,     copyScreenshotToClipboard,
-    windowsCaptureMouse};
+    windowsCaptureMouse,     windowsVirtualScreen};
 
-void onSize() {
+void onSize(WPARAM kind) {
+    noteMinimised(kind == SIZE_MINIMIZED);
     if (mainWindow == nullptr || !isGraphicsInitialised()) return;
     int32_t width, height;
     getClientSize(width, height);
@@ -114,7 +122,7 @@ LRESULT handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             PostQuitMessage(0);
             return 0;
         case WM_SIZE:
-            onSize();
+            onSize(wParam);
             return 0;
         case WM_ACTIVATE:
             return handledOrDefault(onActivate(static_cast<uint32_t>(wParam & 0xFFFF),

@@ -15,6 +15,7 @@ int32_t clientHeight = 0;
 bool clientSizeFails = false;
 engine::Point clientOrigin;
 engine::Point cursor;
+engine::Rect virtualScreen;
 
 namespace {
 
@@ -84,6 +85,7 @@ void clipCursor(const engine::Rect* r) {
 void showCursor(bool show) { calls.push_back(show ? "show cursor" : "hide cursor"); }
 void copyScreenshot(void*) { calls.push_back("screenshot"); }
 void captureMouse(void*, bool capture) { calls.push_back(capture ? "capture" : "release capture"); }
+engine::Rect desktop() { return virtualScreen; }
 
 }  // namespace
 
@@ -92,7 +94,7 @@ const engine::WindowPlatform windowPlatform{adjustWindowRect, clientSize,     se
                                             moveWindow,       invalidate,     notice,
                                             clientToScreen,   screenToClient, cursorPosition,
                                             clipCursor,       showCursor,     copyScreenshot,
-                                            captureMouse};
+                                            captureMouse,     desktop};
 
 FakeDevice device(const char* name, uint32_t flags, int32_t x, int32_t y, uint32_t width,
                   uint32_t height, uint32_t refreshRate) {
@@ -118,10 +120,12 @@ void startEngine(std::vector<FakeDevice> list, bool vsync) {
     engine::DisplayRef primary = engine::primaryDisplay();
     windowMonitor = engine::Rect{primary->x, primary->y, primary->x + primary->width,
                                  primary->y + primary->height};
+    virtualScreen = windowMonitor;
     clientWidth = primary->width;
     clientHeight = primary->height;
     static int windowHandle;
     engine::setMainWindow(&windowHandle);
+    engine::onActivate(1, false);
 }
 
 }  // namespace fakes

@@ -376,16 +376,50 @@ TEST_F(WindowTest, ClipInScreenCoordinatesOnlyInFullscreen) {
     fakes::calls.clear();
     engine::applyCursorClip();
     EXPECT_TRUE(engine::onActivate(2, false));
-    EXPECT_EQ(fakes::calls, (Calls{"clip none", "clip none"}));
+    EXPECT_EQ(fakes::calls, (Calls{"clip none"}));  // only the clip it set is released
 }
 
-TEST_F(WindowTest, ActivationReappliesTheClip) {
+TEST_F(WindowTest, ClipOnlyWhileActiveAndNotMinimised) {
     engine::setCursorClipRect(0, 0, 640, 480);
-    fakes::calls.clear();
-    EXPECT_TRUE(engine::onActivate(1, false));
     EXPECT_FALSE(engine::onActivate(0, false));  // WA_INACTIVE
-    EXPECT_FALSE(engine::onActivate(2, true));   // minimised
-    EXPECT_EQ(fakes::calls, (Calls{"clip 0 0 640 480"}));
+    engine::setCursorClipRect(0, 0, 640, 480);   // a resize while inactive
+    EXPECT_TRUE(engine::onActivate(2, false));   // WA_CLICKACTIVE
+    EXPECT_FALSE(engine::onActivate(1, true));   // activated while minimised
+    EXPECT_TRUE(engine::onActivate(1, false));
+    engine::noteMinimised(true);  // WM_SIZE, SIZE_MINIMIZED
+    engine::setCursorClipRect(0, 0, 640, 480);
+    engine::noteMinimised(false);  // restored
+    engine::setCursorClipRect(0, 0, 640, 480);
+    EXPECT_EQ(fakes::calls, (Calls{"clip 0 0 640 480", "clip none", "clip 0 0 640 480", "clip none",
+                                   "clip 0 0 640 480", "clip none", "clip 0 0 640 480"}));
+}
+
+// Clipping to an empty rectangle or to one off the desktop would pin the
+// cursor; the clip is released instead.
+TEST_F(WindowTest, NoClipToAnEmptyOrOffScreenRectangle) {
+    struct Case {
+        const char* name;
+        engine::Point origin;
+        int32_t clientWidth;
+    };
+    const Case cases[] = {
+        {"empty client", {0, 0}, 0},
+        {"off the desktop", {-32000, -32000}, 1920},  // where a minimised window lies
+        {"right of the desktop", {1920, 0}, 1920},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        engine::setCursorClipRect(320, 60, 1280, 960);
+        fakes::calls.clear();
+        fakes::clientOrigin = c.origin;
+        fakes::clientWidth = c.clientWidth;
+        engine::setCursorClipRect(320, 60, 1280, 960);
+        EXPECT_EQ(fakes::calls, (Calls{"clip none"})) << c.name;
+    }
+    fakes::clientOrigin = engine::Point{-100, 0};  // partly on the desktop: clipped
+    fakes::clientWidth = 1920;
+    engine::setCursorClipRect(320, 60, 1280, 960);
+    EXPECT_EQ(fakes::calls.back(), "clip 220 60 1500 1020");
 }
 
 TEST_F(WindowTest, CursorOnThePictureExcludesRightAndBottomEdges) {
