@@ -81,9 +81,15 @@ void setKeyByte(uint32_t vk, uint8_t value) {
 }
 
 // The outer size of a window whose client area is 640x480 in windowed style.
-Point windowedSize() {
-    Rect rect = windowPlatform().adjustWindowRect(Rect{0, 0, gameWidth, gameHeight}, styleWindowed);
+// The frame is drawn at the DPI of the window's monitor.
+Point windowedSize(uint32_t dpi) {
+    Rect rect =
+        windowPlatform().adjustWindowRect(Rect{0, 0, gameWidth, gameHeight}, styleWindowed, dpi);
     return Point{rect.right - rect.left, rect.bottom - rect.top};
+}
+
+Point windowedSize() {
+    return windowedSize(mainWindow != nullptr ? windowPlatform().windowDpi(mainWindow) : 0);
 }
 
 bool tooSmallForWindow(const Display& display, const WindowPlacement& placement) {
@@ -265,6 +271,15 @@ void onDisplayChange() {
         placement = computeWindowPlacement(*display, true);
     }
     applyPlacement(placement);
+}
+
+// Moved to a monitor of another DPI (or its DPI changed): the frame follows,
+// the client area stays 640x480 pixels. A fullscreen window has no frame and
+// keeps covering its display.
+void onDpiChanged(uint32_t dpi, const Rect& suggested) {
+    if (mainWindow == nullptr || fullscreen) return;
+    Point size = windowedSize(dpi);
+    windowPlatform().moveWindow(mainWindow, suggested.left, suggested.top, size.x, size.y, true);
 }
 
 int32_t currentRefreshRate() { return windowDisplayOrPrimary()->refreshRate; }

@@ -48,8 +48,11 @@ struct WindowPlacement {
 
 // The window-system calls the decisions need.
 struct WindowPlatform {
-    // The rectangle enlarged for the style's frame (no menu).
-    Rect (*adjustWindowRect)(Rect client, uint32_t style);
+    // The rectangle enlarged for the style's frame (no menu) at this DPI;
+    // 0: at the system's DPI.
+    Rect (*adjustWindowRect)(Rect client, uint32_t style, uint32_t dpi);
+    // The window's DPI, 0 where the system cannot tell.
+    uint32_t (*windowDpi)(void* window);
     // false when the client rectangle cannot be read.
     bool (*clientSize)(void* window, int32_t& width, int32_t& height);
     void (*setStyle)(void* window, uint32_t style);
@@ -111,6 +114,8 @@ void onSetCursor();
 // The minimum tracking size when windowed; false in fullscreen.
 bool onGetMinMaxInfo(Point& minTrackSize);
 void onDisplayChange();
+// WM_DPICHANGED: the new DPI and the system's suggested window rectangle.
+void onDpiChanged(uint32_t dpi, const Rect& suggested);
 void onMouseButton(bool left, bool down);
 // WM_KILLFOCUS (and deactivation): every held game key and button goes up.
 void onFocusLost();

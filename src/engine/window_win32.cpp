@@ -22,11 +22,34 @@ const wchar_t* wide(const std::u16string& text) {
     return reinterpret_cast<const wchar_t*>(text.c_str());
 }
 
-Rect windowsAdjustWindowRect(Rect client, uint32_t style) {
+// Windows 10 1607 and later only: resolved at run time, with AdjustWindowRect
+// (the system's DPI) where they are missing.
+using AdjustWindowRectExForDpiFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+
+template <typename Function>
+Function user32Function(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+const auto adjustWindowRectExForDpi =
+    user32Function<AdjustWindowRectExForDpiFunction>("AdjustWindowRectExForDpi");
+const auto getDpiForWindow = user32Function<GetDpiForWindowFunction>("GetDpiForWindow");
+
+Rect windowsAdjustWindowRect(Rect client, uint32_t style, uint32_t dpi) {
     RECT rect;
     SetRect(&rect, client.left, client.top, client.right, client.bottom);
-    AdjustWindowRect(&rect, style, FALSE);
+    if (dpi != 0 && adjustWindowRectExForDpi != nullptr) {
+        adjustWindowRectExForDpi(&rect, style, FALSE, WS_EX_APPWINDOW, dpi);
+    } else {
+        AdjustWindowRect(&rect, style, FALSE);
+    }
     return Rect{rect.left, rect.top, rect.right, rect.bottom};
+}
+
+uint32_t windowsWindowDpi(void* window) {
+    return getDpiForWindow != nullptr ? getDpiForWindow(hwnd(window)) : 0;
 }
 
 bool windowsClientSize(void* window, int32_t& width, int32_t& height) {
@@ -98,11 +121,11 @@ void windowsCaptureMouse(void* window, bool capture) {
 }
 
 const WindowPlatform windowsPlatform{
-    windowsAdjustWindowRect, windowsClientSize,     windowsSetStyle,
-    windowsMoveWindow,       windowsInvalidate,     windowsNotice,
-    windowsClientToScreen,   windowsScreenToClient, windowsCursorPosition,
-    windowsClipCursor,       windowsShowCursor,     copyScreenshotToClipboard,
-    windowsCaptureMouse,     windowsVirtualScreen};
+    windowsAdjustWindowRect, windowsWindowDpi,      windowsClientSize,
+    windowsSetStyle,         windowsMoveWindow,     windowsInvalidate,
+    windowsNotice,           windowsClientToScreen, windowsScreenToClient,
+    windowsCursorPosition,   windowsClipCursor,     windowsShowCursor,
+    copyScreenshotToClipboard, windowsCaptureMouse, windowsVirtualScreen};
 
 void onSize(WPARAM kind) {
     noteMinimised(kind == SIZE_MINIMIZED);
@@ -142,6 +165,12 @@ LRESULT handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             Point size;
             if (!onGetMinMaxInfo(size)) return DefWindowProcW(window, message, wParam, lParam);
             reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = POINT{size.x, size.y};
+            return 0;
+        }
+        case WM_DPICHANGED: {
+            const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+            onDpiChanged(static_cast<uint32_t>(wParam & 0xFFFF),
+                         Rect{suggested.left, suggested.top, suggested.right, suggested.bottom});
             return 0;
         }
         case WM_DISPLAYCHANGE:

@@ -240,6 +240,40 @@ TEST_F(WindowTest, Placements) {
     EXPECT_EQ(cut.y, -19);
 }
 
+// The frame is the one of the window's own monitor; without a DPI from the
+// system, the system's frame.
+TEST_F(WindowTest, WindowedFrameAtTheWindowsDpi) {
+    struct Case {
+        uint32_t dpi;
+        int32_t width, height;
+    };
+    const Case cases[] = {{0, 656, 519}, {96, 656, 519}, {144, 664, 538}, {192, 672, 558}};
+    engine::toggleFullscreen();
+    for (const Case& c : cases) {
+        fakes::dpi = c.dpi;
+        engine::WindowPlacement placement =
+            engine::computeWindowPlacement(*engine::primaryDisplay(), false);
+        EXPECT_EQ(placement.width, c.width) << c.dpi;
+        EXPECT_EQ(placement.height, c.height) << c.dpi;
+        engine::Point size;
+        EXPECT_TRUE(engine::onGetMinMaxInfo(size));
+        EXPECT_EQ(size.x, c.width) << c.dpi;
+        EXPECT_EQ(size.y, c.height) << c.dpi;
+    }
+}
+
+// A new DPI resizes the frame around the same 640x480 client at the place the
+// system suggests; in fullscreen the window keeps covering its display.
+TEST_F(WindowTest, DpiChangeRecomputesTheWindowedFrame) {
+    const engine::Rect suggested{100, 200, 1084, 978};  // the old window scaled by 1.5
+    engine::onDpiChanged(144, suggested);
+    EXPECT_TRUE(fakes::calls.empty());
+    engine::toggleFullscreen();
+    fakes::calls.clear();
+    engine::onDpiChanged(144, suggested);
+    EXPECT_EQ(fakes::calls, (Calls{"move 100 200 664 538 repaint"}));
+}
+
 TEST_F(WindowTest, MinimumTrackSizeOnlyWhenWindowed) {
     engine::Point size;
     EXPECT_FALSE(engine::onGetMinMaxInfo(size));
