@@ -18,6 +18,11 @@ void* mainWindow = nullptr;
 bool fullscreen = true;
 bool cursorClipSet = false;
 Rect cursorClipRect;
+// The cursor is a shared resource: it is clipped only while the window is
+// active and not minimised, and only a clip of our own is released.
+bool windowActive = false;
+bool windowMinimised = false;
+bool cursorClipped = false;
 bool cursorVisible = true;
 bool leftButton = false;
 bool rightButton = false;
@@ -30,6 +35,10 @@ std::array<uint8_t, 256> keyState{};
 std::vector<uint32_t> pressedKeys;
 std::vector<uint32_t> releasedKeys;
 std::vector<uint32_t> seenReleasedKeys;
+// Game keys whose last message was a key-down.
+std::vector<uint32_t> heldKeys;
+// The window holds the mouse capture while a button is down (windowed).
+bool mouseCaptured = false;
 bool messageBoxOpen = false;
 
 struct GameKey {
@@ -49,8 +58,10 @@ constexpr std::array<GameKey, 6> scanCodes{{
 constexpr uint32_t vkFour = 0x34;
 constexpr uint32_t vkF11 = 0x7A;
 constexpr uint32_t vkF12 = 0x7B;
+constexpr uint32_t inactiveState = 0;     // WA_INACTIVE
 constexpr uint32_t activeState = 1;       // WA_ACTIVE
 constexpr uint32_t clickActiveState = 2;  // WA_CLICKACTIVE
+constexpr uint64_t scKeyMenu = 0xF100;     // SC_KEYMENU; the low four bits are the system's
 
 const WindowPlatform& windowPlatform() {
     if (platform == nullptr) throw app::RangeError("No window platform installed");
@@ -61,14 +72,24 @@ bool contains(const std::vector<uint32_t>& keys, uint32_t vk) {
     return std::find(keys.begin(), keys.end(), vk) != keys.end();
 }
 
+void remove(std::vector<uint32_t>& keys, uint32_t vk) {
+    keys.erase(std::remove(keys.begin(), keys.end(), vk), keys.end());
+}
+
 void setKeyByte(uint32_t vk, uint8_t value) {
     keyState.at(static_cast<size_t>(gameKeyScanCode(vk))) = value;
 }
 
 // The outer size of a window whose client area is 640x480 in windowed style.
-Point windowedSize() {
-    Rect rect = windowPlatform().adjustWindowRect(Rect{0, 0, gameWidth, gameHeight}, styleWindowed);
+// The frame is drawn at the DPI of the window's monitor.
+Point windowedSize(uint32_t dpi) {
+    Rect rect =
+        windowPlatform().adjustWindowRect(Rect{0, 0, gameWidth, gameHeight}, styleWindowed, dpi);
     return Point{rect.right - rect.left, rect.bottom - rect.top};
+}
+
+Point windowedSize() {
+    return windowedSize(mainWindow != nullptr ? windowPlatform().windowDpi(mainWindow) : 0);
 }
 
 bool tooSmallForWindow(const Display& display, const WindowPlacement& placement) {
@@ -80,6 +101,24 @@ bool tooSmallForWindow(const Display& display, const WindowPlacement& placement)
 DisplayRef windowDisplayOrPrimary() {
     DisplayRef display = displayForWindow(mainWindow);
     return display != nullptr ? display : primaryDisplay();
+}
+
+void releaseMouseCapture() {
+    if (!mouseCaptured) return;
+    mouseCaptured = false;  // first: the release sends WM_CAPTURECHANGED
+    windowPlatform().captureMouse(mainWindow, false);
+}
+
+bool isEmpty(const Rect& r) { return r.right <= r.left || r.bottom <= r.top; }
+
+bool overlaps(const Rect& a, const Rect& b) {
+    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+void releaseCursorClip() {
+    if (!cursorClipped) return;
+    cursorClipped = false;
+    windowPlatform().clipCursor(nullptr);
 }
 
 void applyPlacement(const WindowPlacement& placement) {
@@ -147,14 +186,20 @@ void setCursorClipRect(int32_t x, int32_t y, int32_t width, int32_t height) {
 void applyCursorClip() {
     if (!cursorClipSet) return;
     const WindowPlatform& p = windowPlatform();
-    if (!fullscreen) {
-        p.clipCursor(nullptr);
+    if (!fullscreen || !windowActive || windowMinimised) {
+        releaseCursorClip();
         return;
     }
     Point origin = p.clientToScreen(mainWindow, Point{0, 0});
     Rect screen{cursorClipRect.left + origin.x, cursorClipRect.top + origin.y,
                 cursorClipRect.right + origin.x, cursorClipRect.bottom + origin.y};
+    // An empty picture or one off the desktop would pin the cursor to a point.
+    if (isEmpty(screen) || !overlaps(screen, p.virtualScreen())) {
+        releaseCursorClip();
+        return;
+    }
     p.clipCursor(&screen);
+    cursorClipped = true;
 }
 
 bool getCursorPosition(int32_t& x, int32_t& y) {
@@ -228,6 +273,15 @@ void onDisplayChange() {
     applyPlacement(placement);
 }
 
+// Moved to a monitor of another DPI (or its DPI changed): the frame follows,
+// the client area stays 640x480 pixels. A fullscreen window has no frame and
+// keeps covering its display.
+void onDpiChanged(uint32_t dpi, const Rect& suggested) {
+    if (mainWindow == nullptr || fullscreen) return;
+    Point size = windowedSize(dpi);
+    windowPlatform().moveWindow(mainWindow, suggested.left, suggested.top, size.x, size.y, true);
+}
+
 int32_t currentRefreshRate() { return windowDisplayOrPrimary()->refreshRate; }
 
 bool onKeyDown(uint32_t vk) {
@@ -235,6 +289,7 @@ bool onKeyDown(uint32_t vk) {
     if (gameKeyScanCode(vk) >= 0) {
         setKeyByte(vk, 1);
         if (!contains(pressedKeys, vk)) pressedKeys.push_back(vk);
+        if (!contains(heldKeys, vk)) heldKeys.push_back(vk);
         return true;
     }
     if (vk == vkFour || vk == vkF12) {
@@ -250,6 +305,7 @@ bool onKeyDown(uint32_t vk) {
 
 bool onKeyUp(uint32_t vk) {
     if (mainWindow == nullptr || gameKeyScanCode(vk) < 0) return false;
+    remove(heldKeys, vk);
     // A key that went down since the game last read the keys stays down
     // until it has read them, so the game sees even the shortest tap.
     if (contains(pressedKeys, vk)) {
@@ -274,12 +330,18 @@ void markKeysSeen() {
     releasedKeys.clear();
 }
 
+// Also recorded before the window handle is known: the window is first
+// activated while it is being created.
 bool onActivate(uint32_t state, bool minimised) {
-    if (mainWindow == nullptr || minimised) return false;
-    if (state != activeState && state != clickActiveState) return false;
+    if (state == inactiveState) onFocusLost();
+    windowActive = state == activeState || state == clickActiveState;
+    windowMinimised = minimised;
+    if (mainWindow == nullptr) return false;
     applyCursorClip();
-    return true;
+    return windowActive && !minimised;
 }
+
+void noteMinimised(bool minimised) { windowMinimised = minimised; }
 
 bool onGetMinMaxInfo(Point& minTrackSize) {
     if (mainWindow == nullptr || fullscreen) return false;
@@ -287,7 +349,39 @@ bool onGetMinMaxInfo(Point& minTrackSize) {
     return true;
 }
 
-void onMouseButton(bool left, bool down) { (left ? leftButton : rightButton) = down; }
+// A button released outside the window reaches it only while the window
+// holds the capture. In fullscreen the clip keeps the cursor on the picture.
+void onMouseButton(bool left, bool down) {
+    (left ? leftButton : rightButton) = down;
+    if (leftButton || rightButton) {
+        if (mouseCaptured || fullscreen) return;
+        mouseCaptured = true;
+        windowPlatform().captureMouse(mainWindow, true);
+    } else {
+        releaseMouseCapture();
+    }
+}
+
+// The key-up and button-up messages of what is held now go to another
+// window: release it all here, as the player will.
+void onFocusLost() {
+    std::vector<uint32_t> held = heldKeys;
+    for (uint32_t vk : held) onKeyUp(vk);
+    leftButton = false;
+    rightButton = false;
+    releaseMouseCapture();
+}
+
+void onCaptureChanged() {
+    if (!mouseCaptured) return;  // our own release
+    mouseCaptured = false;
+    leftButton = false;
+    rightButton = false;
+}
+
+// The keyboard menu's modal loop would swallow the next key and hold the
+// game inside the dispatch; the window has no menu to offer anyway.
+bool onSystemCommand(uint64_t command) { return (command & 0xFFF0) == scKeyMenu; }
 
 const Rect& cursorClipRectForTests() { return cursorClipRect; }
 bool cursorClipSetForTests() { return cursorClipSet; }
@@ -299,6 +393,9 @@ void resetWindowForTests() {
     fullscreen = true;
     cursorClipSet = false;
     cursorClipRect = Rect{};
+    windowActive = false;
+    windowMinimised = false;
+    cursorClipped = false;
     cursorVisible = true;
     leftButton = false;
     rightButton = false;
@@ -306,6 +403,8 @@ void resetWindowForTests() {
     pressedKeys.clear();
     releasedKeys.clear();
     seenReleasedKeys.clear();
+    heldKeys.clear();
+    mouseCaptured = false;
     messageBoxOpen = false;
 }
 

@@ -48,8 +48,11 @@ struct WindowPlacement {
 
 // The window-system calls the decisions need.
 struct WindowPlatform {
-    // The rectangle enlarged for the style's frame (no menu).
-    Rect (*adjustWindowRect)(Rect client, uint32_t style);
+    // The rectangle enlarged for the style's frame (no menu) at this DPI;
+    // 0: at the system's DPI.
+    Rect (*adjustWindowRect)(Rect client, uint32_t style, uint32_t dpi);
+    // The window's DPI, 0 where the system cannot tell.
+    uint32_t (*windowDpi)(void* window);
     // false when the client rectangle cannot be read.
     bool (*clientSize)(void* window, int32_t& width, int32_t& height);
     void (*setStyle)(void* window, uint32_t style);
@@ -65,6 +68,10 @@ struct WindowPlatform {
     void (*clipCursor)(const Rect* screenRect);
     void (*showCursor)(bool show);
     void (*copyScreenshot)(void* window);
+    // SetCapture on the window, or ReleaseCapture.
+    void (*captureMouse)(void* window, bool capture);
+    // The virtual desktop, in screen coordinates.
+    Rect (*virtualScreen)();
 };
 
 // Installs the platform and fills the key map; the window does not exist yet.
@@ -79,6 +86,8 @@ bool isFullscreen();
 WindowPlacement computeWindowPlacement(const Display& display, bool fullscreen);
 void getClientSize(int32_t& width, int32_t& height);
 void setCursorClipRect(int32_t x, int32_t y, int32_t width, int32_t height);
+// Clips the cursor to the picture while the window is fullscreen, active and
+// not minimised; otherwise releases the clip it set.
 void applyCursorClip();
 void setCursorVisible(bool visible);
 void showMessage(const std::string& message);
@@ -99,11 +108,22 @@ int32_t currentRefreshRate();
 bool onKeyDown(uint32_t vk);
 bool onKeyUp(uint32_t vk);
 bool onActivate(uint32_t state, bool minimised);
+// WM_SIZE: whether the window is now minimised (before the viewport follows).
+void noteMinimised(bool minimised);
 void onSetCursor();
 // The minimum tracking size when windowed; false in fullscreen.
 bool onGetMinMaxInfo(Point& minTrackSize);
 void onDisplayChange();
+// WM_DPICHANGED: the new DPI and the system's suggested window rectangle.
+void onDpiChanged(uint32_t dpi, const Rect& suggested);
 void onMouseButton(bool left, bool down);
+// WM_KILLFOCUS (and deactivation): every held game key and button goes up.
+void onFocusLost();
+// WM_CAPTURECHANGED: the mouse was taken away while a button was down.
+void onCaptureChanged();
+// WM_SYSCOMMAND: true for the keyboard menu (Alt, F10), which is answered
+// without default processing; any other command takes its default course.
+bool onSystemCommand(uint64_t command);
 
 // Test hooks.
 const Rect& cursorClipRectForTests();

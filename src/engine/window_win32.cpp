@@ -22,11 +22,34 @@ const wchar_t* wide(const std::u16string& text) {
     return reinterpret_cast<const wchar_t*>(text.c_str());
 }
 
-Rect windowsAdjustWindowRect(Rect client, uint32_t style) {
+// Windows 10 1607 and later only: resolved at run time, with AdjustWindowRect
+// (the system's DPI) where they are missing.
+using AdjustWindowRectExForDpiFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+
+template <typename Function>
+Function user32Function(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+const auto adjustWindowRectExForDpi =
+    user32Function<AdjustWindowRectExForDpiFunction>("AdjustWindowRectExForDpi");
+const auto getDpiForWindow = user32Function<GetDpiForWindowFunction>("GetDpiForWindow");
+
+Rect windowsAdjustWindowRect(Rect client, uint32_t style, uint32_t dpi) {
     RECT rect;
     SetRect(&rect, client.left, client.top, client.right, client.bottom);
-    AdjustWindowRect(&rect, style, FALSE);
+    if (dpi != 0 && adjustWindowRectExForDpi != nullptr) {
+        adjustWindowRectExForDpi(&rect, style, FALSE, WS_EX_APPWINDOW, dpi);
+    } else {
+        AdjustWindowRect(&rect, style, FALSE);
+    }
     return Rect{rect.left, rect.top, rect.right, rect.bottom};
+}
+
+uint32_t windowsWindowDpi(void* window) {
+    return getDpiForWindow != nullptr ? getDpiForWindow(hwnd(window)) : 0;
 }
 
 bool windowsClientSize(void* window, int32_t& width, int32_t& height) {
@@ -82,13 +105,30 @@ void windowsClipCursor(const Rect* rect) {
 
 void windowsShowCursor(bool show) { ShowCursor(show ? TRUE : FALSE); }
 
-const WindowPlatform windowsPlatform{
-    windowsAdjustWindowRect, windowsClientSize,     windowsSetStyle,
-    windowsMoveWindow,       windowsInvalidate,     windowsNotice,
-    windowsClientToScreen,   windowsScreenToClient, windowsCursorPosition,
-    windowsClipCursor,       windowsShowCursor,     copyScreenshotToClipboard};
+Rect windowsVirtualScreen() {
+    int32_t x = GetSystemMetrics(SM_XVIRTUALSCREEN);
+    int32_t y = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    return Rect{x, y, x + GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                y + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+}
 
-void onSize() {
+void windowsCaptureMouse(void* window, bool capture) {
+    if (capture) {
+        SetCapture(hwnd(window));
+    } else {
+        ReleaseCapture();
+    }
+}
+
+const WindowPlatform windowsPlatform{
+    windowsAdjustWindowRect, windowsWindowDpi,      windowsClientSize,
+    windowsSetStyle,         windowsMoveWindow,     windowsInvalidate,
+    windowsNotice,           windowsClientToScreen, windowsScreenToClient,
+    windowsCursorPosition,   windowsClipCursor,     windowsShowCursor,
+    copyScreenshotToClipboard, windowsCaptureMouse, windowsVirtualScreen};
+
+void onSize(WPARAM kind) {
+    noteMinimised(kind == SIZE_MINIMIZED);
     if (mainWindow == nullptr || !isGraphicsInitialised()) return;
     int32_t width, height;
     getClientSize(width, height);
@@ -105,11 +145,17 @@ LRESULT handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             PostQuitMessage(0);
             return 0;
         case WM_SIZE:
-            onSize();
+            onSize(wParam);
             return 0;
         case WM_ACTIVATE:
             return handledOrDefault(onActivate(static_cast<uint32_t>(wParam & 0xFFFF),
                                                (hiWord(wParam) & 0xFFFF) != 0));
+        case WM_KILLFOCUS:
+            onFocusLost();
+            return DefWindowProcW(window, message, wParam, lParam);
+        case WM_CAPTURECHANGED:
+            onCaptureChanged();
+            return 0;
         case WM_SETCURSOR:
             onSetCursor();
             return DefWindowProcW(window, message, wParam, lParam);
@@ -121,9 +167,17 @@ LRESULT handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = POINT{size.x, size.y};
             return 0;
         }
+        case WM_DPICHANGED: {
+            const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+            onDpiChanged(static_cast<uint32_t>(wParam & 0xFFFF),
+                         Rect{suggested.left, suggested.top, suggested.right, suggested.bottom});
+            return 0;
+        }
         case WM_DISPLAYCHANGE:
             onDisplayChange();
             return DefWindowProcW(window, message, wParam, lParam);
+        case WM_SYSCOMMAND:
+            return handledOrDefault(onSystemCommand(wParam));
         case WM_KEYDOWN:
             return handledOrDefault(onKeyDown(static_cast<uint32_t>(wParam)));
         case WM_KEYUP:
@@ -188,6 +242,12 @@ void createWindow(void* hInstance) {
                                  placement.style | styleVisible, placement.x, placement.y,
                                  placement.width, placement.height, nullptr, nullptr, nullptr,
                                  nullptr);
+    // Without a window there is no DC of its own to set a pixel format on:
+    // GetDC(NULL) would hand out the screen's.
+    if (mainWindow == nullptr) {
+        app::abortProgram(app::ErrorType::program,
+                          app::format("CreateWindowExW failed: error %lu", GetLastError()));
+    }
     setMainWindow(mainWindow);
     windowDC = GetDC(mainWindow);
 }

@@ -4,6 +4,7 @@
 //   windowtool.exe client [timeout ms]   prints "x y width height" of the
 //                                        client area in screen coordinates
 //   windowtool.exe close [timeout ms]    posts WM_CLOSE, as the close box does
+//   windowtool.exe dpi                   prints the system DPI
 //   windowtool.exe emptyclipboard        empties the clipboard
 //   windowtool.exe clipboard FILE [timeout ms]
 //                                        waits for a bitmap (CF_DIB) on the
@@ -68,6 +69,14 @@ int saveClipboardBitmap(const wchar_t* path, DWORD timeout) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
+    // Rectangles in physical pixels, as the program sees them, at any DPI.
+    SetProcessDPIAware();
+    if (std::wcscmp(argv[1], L"dpi") == 0) {
+        HDC screen = GetDC(nullptr);
+        std::printf("%d\n", GetDeviceCaps(screen, LOGPIXELSX));
+        ReleaseDC(nullptr, screen);
+        return 0;
+    }
     if (std::wcscmp(argv[1], L"emptyclipboard") == 0) {
         if (!openClipboard()) return 1;
         EmptyClipboard();

@@ -15,6 +15,8 @@ int32_t clientHeight = 0;
 bool clientSizeFails = false;
 engine::Point clientOrigin;
 engine::Point cursor;
+engine::Rect virtualScreen;
+uint32_t dpi = 0;
 
 namespace {
 
@@ -45,11 +47,15 @@ std::string rectText(const engine::Rect& r) {
     return app::format("%d %d %d %d", r.left, r.top, r.right, r.bottom);
 }
 
-engine::Rect adjustWindowRect(engine::Rect r, uint32_t style) {
+// The frame grows with the DPI; 0 stands for the system's 96.
+engine::Rect adjustWindowRect(engine::Rect r, uint32_t style, uint32_t dpi) {
     if (style != engine::styleWindowed) return r;
-    return engine::Rect{r.left - frameLeft, r.top - frameTop, r.right + frameRight,
-                        r.bottom + frameBottom};
+    int32_t scale = dpi == 0 ? 96 : static_cast<int32_t>(dpi);
+    return engine::Rect{r.left - frameLeft * scale / 96, r.top - frameTop * scale / 96,
+                        r.right + frameRight * scale / 96, r.bottom + frameBottom * scale / 96};
 }
+
+uint32_t windowDpi(void*) { return dpi; }
 
 bool clientSize(void*, int32_t& width, int32_t& height) {
     if (clientSizeFails) return false;
@@ -83,14 +89,16 @@ void clipCursor(const engine::Rect* r) {
 
 void showCursor(bool show) { calls.push_back(show ? "show cursor" : "hide cursor"); }
 void copyScreenshot(void*) { calls.push_back("screenshot"); }
+void captureMouse(void*, bool capture) { calls.push_back(capture ? "capture" : "release capture"); }
+engine::Rect desktop() { return virtualScreen; }
 
 }  // namespace
 
 const engine::DisplaySource displaySource{device, currentMode, workAreaAt, monitorOfWindow};
-const engine::WindowPlatform windowPlatform{adjustWindowRect, clientSize,     setStyle,
-                                            moveWindow,       invalidate,     notice,
-                                            clientToScreen,   screenToClient, cursorPosition,
-                                            clipCursor,       showCursor,     copyScreenshot};
+const engine::WindowPlatform windowPlatform{
+    adjustWindowRect, windowDpi,      clientSize,     setStyle,     moveWindow,
+    invalidate,       notice,         clientToScreen, screenToClient, cursorPosition,
+    clipCursor,       showCursor,     copyScreenshot, captureMouse, desktop};
 
 FakeDevice device(const char* name, uint32_t flags, int32_t x, int32_t y, uint32_t width,
                   uint32_t height, uint32_t refreshRate) {
@@ -109,6 +117,7 @@ void startEngine(std::vector<FakeDevice> list, bool vsync) {
     devices = std::move(list);
     calls.clear();
     clientSizeFails = false;
+    dpi = 0;
     clientOrigin = engine::Point{};
     cursor = engine::Point{};
     engine::initDisplays(vsync, displaySource);
@@ -116,10 +125,12 @@ void startEngine(std::vector<FakeDevice> list, bool vsync) {
     engine::DisplayRef primary = engine::primaryDisplay();
     windowMonitor = engine::Rect{primary->x, primary->y, primary->x + primary->width,
                                  primary->y + primary->height};
+    virtualScreen = windowMonitor;
     clientWidth = primary->width;
     clientHeight = primary->height;
     static int windowHandle;
     engine::setMainWindow(&windowHandle);
+    engine::onActivate(1, false);
 }
 
 }  // namespace fakes

@@ -40,11 +40,14 @@ extern int32_t clientHeight;
 extern bool clientSizeFails;
 extern engine::Point clientOrigin;  // screen position of the client's (0, 0)
 extern engine::Point cursor;        // screen position
+extern engine::Rect virtualScreen;  // the primary display's rectangle unless set
+extern uint32_t dpi;                // the window's DPI; 0: the system cannot tell
 extern const engine::WindowPlatform windowPlatform;
-// The frame AdjustWindowRect adds in windowed style.
+// The frame AdjustWindowRect adds in windowed style at 96 DPI.
 constexpr int32_t frameLeft = 8, frameTop = 31, frameRight = 8, frameBottom = 8;
 
-// Fresh engine state with these devices enumerated and a window created.
+// Fresh engine state with these devices enumerated and a window created and
+// activated.
 void startEngine(std::vector<FakeDevice> list, bool vsync = false);
 
 // Runs a step that must end the program with this kind, with the log in a

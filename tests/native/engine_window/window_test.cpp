@@ -102,6 +102,65 @@ TEST_F(WindowTest, DownUpDownBetweenPumpsReadsUpUntilRepeat) {
     EXPECT_EQ(keyByte(1), 1);
 }
 
+// Losing the focus (another window, alt-tab) releases what is held as the
+// player's own releases would: a held key goes up at once, a key pressed
+// since the game last read the keys is read once first, a tap in flight is
+// left alone, and the buttons go up.
+TEST_F(WindowTest, FocusLossReleasesHeldKeysAndButtons) {
+    const std::pair<const char*, void (*)()> losses[] = {
+        {"WM_KILLFOCUS", [] { engine::onFocusLost(); }},
+        {"WA_INACTIVE", [] { EXPECT_FALSE(engine::onActivate(0, false)); }},
+    };
+    for (auto [name, loseFocus] : losses) {
+        SetUp();
+        engine::onKeyDown(vkEnter);  // held across polls
+        guestPoll();
+        engine::onKeyDown(0x70);  // F1: tapped, not yet read
+        engine::onKeyUp(0x70);
+        engine::onKeyDown(vkEsc);  // pressed, not yet read
+        engine::onMouseButton(true, true);
+        engine::onMouseButton(false, true);
+        loseFocus();
+        EXPECT_EQ(keyByte(28), 0) << name;
+        engine::releaseKeys();
+        engine::markKeysSeen();  // the game reads the keys
+        EXPECT_EQ(keyByte(1), 1) << name;
+        EXPECT_EQ(keyByte(59), 1) << name;
+        guestPoll();
+        for (uint8_t byte : engine::keyStates()) EXPECT_EQ(byte, 0) << name;
+        bool left, right;
+        engine::getMouseButtons(left, right);
+        EXPECT_FALSE(left || right) << name;
+        engine::onKeyDown(vkEnter);  // keys work again afterwards
+        EXPECT_EQ(keyByte(28), 1) << name;
+    }
+}
+
+// Windowed, the mouse is captured while a button is down, so a release
+// outside the window still arrives; a capture taken away releases the
+// buttons. Fullscreen needs no capture: the clip keeps the cursor in.
+TEST_F(WindowTest, MouseCapturedWhileAButtonIsDownWhenWindowed) {
+    engine::onMouseButton(true, true);
+    engine::onMouseButton(true, false);
+    EXPECT_TRUE(fakes::calls.empty());
+    engine::toggleFullscreen();
+    fakes::calls.clear();
+    engine::onMouseButton(true, true);
+    engine::onMouseButton(false, true);
+    engine::onMouseButton(true, false);
+    engine::onMouseButton(false, false);
+    engine::onCaptureChanged();  // sent by our own release: nothing
+    EXPECT_EQ(fakes::calls, (Calls{"capture", "release capture"}));
+    fakes::calls.clear();
+    engine::onMouseButton(false, true);
+    engine::onCaptureChanged();  // taken by another window
+    bool left, right;
+    engine::getMouseButtons(left, right);
+    EXPECT_FALSE(right);
+    engine::onMouseButton(false, false);
+    EXPECT_EQ(fakes::calls, (Calls{"capture"}));
+}
+
 TEST_F(WindowTest, HostAndOtherKeysNeverTouchKeyState) {
     EXPECT_TRUE(engine::onKeyDown(0x7B));  // F12
     EXPECT_TRUE(engine::onKeyDown(0x34));  // 4
@@ -135,6 +194,21 @@ TEST_F(WindowTest, MouseButtons) {
     EXPECT_TRUE(right);
 }
 
+// Only the keyboard menu is kept from default processing: Alt+F4 (SC_CLOSE),
+// minimising and the mouse's system menu work as usual.
+TEST(SystemCommand, OnlyTheKeyboardMenuIsAnswered) {
+    const std::pair<uint64_t, bool> commands[] = {
+        {0xF100, true},  {0xF10F, true},  // SC_KEYMENU, with the system's low bits
+        {0xF060, false},                  // SC_CLOSE
+        {0xF020, false},                  // SC_MINIMIZE
+        {0xF090, false},                  // SC_MOUSEMENU
+        {0xF110, false},
+    };
+    for (auto [command, answered] : commands) {
+        EXPECT_EQ(engine::onSystemCommand(command), answered) << std::hex << command;
+    }
+}
+
 TEST(HiWord, ShiftsAndTruncates) {
     EXPECT_EQ(engine::hiWord(0x12345678u), 0x1234u);
     EXPECT_EQ(engine::hiWord(0xABCD000012345678ull), 0x00001234u);
@@ -164,6 +238,40 @@ TEST_F(WindowTest, Placements) {
     EXPECT_EQ(cut.x, -8);
     EXPECT_EQ(cut.y, (480 - 519) / 2);
     EXPECT_EQ(cut.y, -19);
+}
+
+// The frame is the one of the window's own monitor; without a DPI from the
+// system, the system's frame.
+TEST_F(WindowTest, WindowedFrameAtTheWindowsDpi) {
+    struct Case {
+        uint32_t dpi;
+        int32_t width, height;
+    };
+    const Case cases[] = {{0, 656, 519}, {96, 656, 519}, {144, 664, 538}, {192, 672, 558}};
+    engine::toggleFullscreen();
+    for (const Case& c : cases) {
+        fakes::dpi = c.dpi;
+        engine::WindowPlacement placement =
+            engine::computeWindowPlacement(*engine::primaryDisplay(), false);
+        EXPECT_EQ(placement.width, c.width) << c.dpi;
+        EXPECT_EQ(placement.height, c.height) << c.dpi;
+        engine::Point size;
+        EXPECT_TRUE(engine::onGetMinMaxInfo(size));
+        EXPECT_EQ(size.x, c.width) << c.dpi;
+        EXPECT_EQ(size.y, c.height) << c.dpi;
+    }
+}
+
+// A new DPI resizes the frame around the same 640x480 client at the place the
+// system suggests; in fullscreen the window keeps covering its display.
+TEST_F(WindowTest, DpiChangeRecomputesTheWindowedFrame) {
+    const engine::Rect suggested{100, 200, 1084, 978};  // the old window scaled by 1.5
+    engine::onDpiChanged(144, suggested);
+    EXPECT_TRUE(fakes::calls.empty());
+    engine::toggleFullscreen();
+    fakes::calls.clear();
+    engine::onDpiChanged(144, suggested);
+    EXPECT_EQ(fakes::calls, (Calls{"move 100 200 664 538 repaint"}));
 }
 
 TEST_F(WindowTest, MinimumTrackSizeOnlyWhenWindowed) {
@@ -302,16 +410,50 @@ TEST_F(WindowTest, ClipInScreenCoordinatesOnlyInFullscreen) {
     fakes::calls.clear();
     engine::applyCursorClip();
     EXPECT_TRUE(engine::onActivate(2, false));
-    EXPECT_EQ(fakes::calls, (Calls{"clip none", "clip none"}));
+    EXPECT_EQ(fakes::calls, (Calls{"clip none"}));  // only the clip it set is released
 }
 
-TEST_F(WindowTest, ActivationReappliesTheClip) {
+TEST_F(WindowTest, ClipOnlyWhileActiveAndNotMinimised) {
     engine::setCursorClipRect(0, 0, 640, 480);
-    fakes::calls.clear();
-    EXPECT_TRUE(engine::onActivate(1, false));
     EXPECT_FALSE(engine::onActivate(0, false));  // WA_INACTIVE
-    EXPECT_FALSE(engine::onActivate(2, true));   // minimised
-    EXPECT_EQ(fakes::calls, (Calls{"clip 0 0 640 480"}));
+    engine::setCursorClipRect(0, 0, 640, 480);   // a resize while inactive
+    EXPECT_TRUE(engine::onActivate(2, false));   // WA_CLICKACTIVE
+    EXPECT_FALSE(engine::onActivate(1, true));   // activated while minimised
+    EXPECT_TRUE(engine::onActivate(1, false));
+    engine::noteMinimised(true);  // WM_SIZE, SIZE_MINIMIZED
+    engine::setCursorClipRect(0, 0, 640, 480);
+    engine::noteMinimised(false);  // restored
+    engine::setCursorClipRect(0, 0, 640, 480);
+    EXPECT_EQ(fakes::calls, (Calls{"clip 0 0 640 480", "clip none", "clip 0 0 640 480", "clip none",
+                                   "clip 0 0 640 480", "clip none", "clip 0 0 640 480"}));
+}
+
+// Clipping to an empty rectangle or to one off the desktop would pin the
+// cursor; the clip is released instead.
+TEST_F(WindowTest, NoClipToAnEmptyOrOffScreenRectangle) {
+    struct Case {
+        const char* name;
+        engine::Point origin;
+        int32_t clientWidth;
+    };
+    const Case cases[] = {
+        {"empty client", {0, 0}, 0},
+        {"off the desktop", {-32000, -32000}, 1920},  // where a minimised window lies
+        {"right of the desktop", {1920, 0}, 1920},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        engine::setCursorClipRect(320, 60, 1280, 960);
+        fakes::calls.clear();
+        fakes::clientOrigin = c.origin;
+        fakes::clientWidth = c.clientWidth;
+        engine::setCursorClipRect(320, 60, 1280, 960);
+        EXPECT_EQ(fakes::calls, (Calls{"clip none"})) << c.name;
+    }
+    fakes::clientOrigin = engine::Point{-100, 0};  // partly on the desktop: clipped
+    fakes::clientWidth = 1920;
+    engine::setCursorClipRect(320, 60, 1280, 960);
+    EXPECT_EQ(fakes::calls.back(), "clip 220 60 1500 1020");
 }
 
 TEST_F(WindowTest, CursorOnThePictureExcludesRightAndBottomEdges) {

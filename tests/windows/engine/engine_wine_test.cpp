@@ -117,6 +117,52 @@ TEST(EngineWindow, DisplayChangeKeepsTheWindowOnThePrimaryDisplay) {
     EXPECT_EQ(rect.bottom - rect.top, display->height);
 }
 
+RECT cursorClip() {
+    RECT rect;
+    GetClipCursor(&rect);
+    return rect;
+}
+
+std::string text(const RECT& r) {
+    return std::to_string(r.left) + " " + std::to_string(r.top) + " " + std::to_string(r.right) +
+           " " + std::to_string(r.bottom);
+}
+
+// The picture's rectangle on the screen, and the whole desktop (no clip).
+std::string pictureOnScreen() {
+    const engine::Rect& picture = engine::cursorClipRectForTests();
+    POINT origin{0, 0};
+    ClientToScreen(mainWindow(), &origin);
+    return text(RECT{picture.left + origin.x, picture.top + origin.y, picture.right + origin.x,
+                     picture.bottom + origin.y});
+}
+
+std::string desktop() {
+    int x = GetSystemMetrics(SM_XVIRTUALSCREEN), y = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    return text(RECT{x, y, x + GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                     y + GetSystemMetrics(SM_CYVIRTUALSCREEN)});
+}
+
+TEST(EngineWindow, CursorClippedOnlyWhileActiveAndNotMinimised) {
+    pumpAll();
+    ASSERT_TRUE(engine::isFullscreen());
+    SendMessageW(mainWindow(), WM_ACTIVATE, WA_ACTIVE, 0);
+    EXPECT_EQ(text(cursorClip()), pictureOnScreen());
+    SendMessageW(mainWindow(), WM_ACTIVATE, WA_INACTIVE, 0);
+    EXPECT_EQ(text(cursorClip()), desktop());
+    SendMessageW(mainWindow(), WM_ACTIVATE, WA_CLICKACTIVE, 0);
+    EXPECT_EQ(text(cursorClip()), pictureOnScreen());
+    ShowWindow(mainWindow(), SW_MINIMIZE);
+    pumpAll();
+    EXPECT_EQ(text(cursorClip()), desktop());
+    ShowWindow(mainWindow(), SW_RESTORE);
+    SendMessageW(mainWindow(), WM_ACTIVATE, WA_ACTIVE, 0);
+    pumpAll();
+    EXPECT_EQ(text(cursorClip()), pictureOnScreen());
+    RECT rect = windowRect();
+    EXPECT_EQ(rect.right - rect.left, engine::primaryDisplay()->width);
+}
+
 TEST(EngineWindow, TapIsSeenForOnePoll) {
     pumpAll();
     PostMessageW(mainWindow(), WM_KEYDOWN, VK_RETURN, 0);

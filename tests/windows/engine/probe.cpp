@@ -3,7 +3,9 @@
 // state of every frame. Integer formatting only: the loop stands for the
 // guest's, during which the x87 unit must not change.
 //
-//   engine_probe.exe [-vsync] [-frames=N] [-quit-after=N]
+//   engine_probe.exe [-vsync] [-frames=N] [-quit-after=N] [-refuse-window]
+//
+// -refuse-window makes the system refuse to create the main window.
 //
 // The log is "Data/log.txt" beside the executable, as the program's own.
 #include <windows.h>
@@ -31,6 +33,7 @@ struct Options {
     bool vsync = false;
     int32_t frames = 0;     // 0: until a quit message
     int32_t quitAfter = 0;  // quitWindow after this frame (0: never)
+    bool refuseWindow = false;
 };
 
 std::vector<std::string> commandLineArgs() {
@@ -61,6 +64,7 @@ Options parseOptions(const std::vector<std::string>& args) {
         if (app::isVsyncOption(arg)) options.vsync = true;
         if (arg.rfind("-frames=", 0) == 0) options.frames = numberAfter(arg, "-frames=");
         if (arg.rfind("-quit-after=", 0) == 0) options.quitAfter = numberAfter(arg, "-quit-after=");
+        if (arg == "-refuse-window") options.refuseWindow = true;
     }
     return options;
 }
@@ -90,10 +94,22 @@ void logFrame(int32_t frame, const FrameInput& input, int64_t time) {
         input.onPicture, engine::isFullscreen()));
 }
 
+// A CBT hook that refuses the next window creation of this thread, then goes.
+HHOOK refusingHook = nullptr;
+
+LRESULT CALLBACK refuseNextWindow(int code, WPARAM wParam, LPARAM lParam) {
+    if (code != HCBT_CREATEWND) return CallNextHookEx(refusingHook, code, wParam, lParam);
+    UnhookWindowsHookEx(refusingHook);
+    return 1;
+}
+
 void run(void* instance, const std::vector<std::string>& args) {
     app::initLog(app::joinPath(executableDir(), app::dataFolderName));
     Options options = parseOptions(args);
     engine::initDisplays(options.vsync);
+    if (options.refuseWindow) {
+        refusingHook = SetWindowsHookExW(WH_CBT, refuseNextWindow, nullptr, GetCurrentThreadId());
+    }
     engine::createWindow(instance);
     engine::initGraphics(options.vsync ? 1 : 0);
     engine::initTimer();

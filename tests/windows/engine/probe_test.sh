@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The engine test program under Wine on Xvfb, driven from X: window geometry
 # in both modes, F11 both ways, key taps and clicks, frame pacing, the quit
-# paths and the start-up fatal errors with their log lines and boxes.
+# paths and the start-up fatal errors with their log lines and boxes; in a
+# window the menu keys, focus loss, buttons released outside and Alt+F4.
 # Runs inside a Wine session (tools/wine-run.sh): DISPLAY, WINEPREFIX and
 # QZ_WINE are set.
 #
@@ -115,6 +116,69 @@ check "cursor during the last left press, fullscreen" "600 600 1 1" \
 check "cursor during the taps, windowed" "320 231 1 0" \
   "$(logText | awk '$1 == "frame" && $8 == 1 { print $16, $17, $18, $20; exit }')"
 
+# ---- Windowed: menu keys, focus loss, releases outside, Alt+F4 ------------
+startProbe -frames=0
+xdotool windowfocus --sync "$wid"
+sleep 0.3
+xdotool key F11
+sleep 0.5
+xdotool windowfocus --sync "$wid"
+sleep 0.3
+# Alt and F10 open no keyboard menu: the next key reaches the game.
+xdotool key alt
+sleep 0.3
+xdotool key Return
+sleep 0.3
+xdotool key F10
+sleep 0.3
+xdotool key Escape
+sleep 0.3
+check "Enter after Alt" "1" "$(frameField 8 | grep -c '^1$')"
+check "Esc after F10" "1" "$(frameField 6 | grep -c '^1$')"
+# A key held while another window takes the focus goes up in the game.
+xdotool keydown 1
+sleep 0.3
+"$QZ_WINE" notepad &
+notepadPid=$!
+other=
+for _ in $(seq 100); do
+  other=$(xdotool search --name 'Notepad' 2>/dev/null | head -1)
+  [[ -n "$other" ]] && break
+  sleep 0.1
+done
+[[ -n "$other" ]] && xdotool windowfocus --sync "$other"
+sleep 0.5
+check "held key seen down" "1" "$(frameField 9 | grep -m1 '^1$')"
+check "held key up after the focus went" "0" "$(frameField 9 | tail -1)"
+xdotool keyup 1
+kill "$notepadPid" 2>/dev/null
+wait "$notepadPid" 2>/dev/null
+# Buttons pressed on the picture and released outside the window go up. A
+# click first: the one that activates the window is eaten.
+xdotool windowfocus --sync "$wid"
+read -r x y w h <<<"$(geometry)"
+xdotool mousemove --sync $((x + 100)) $((y + 100)) click 1
+sleep 0.3
+for field in 13 14; do
+  button=$((field == 13 ? 1 : 3))
+  xdotool mousemove --sync $((x + 100)) $((y + 100)) mousedown $button
+  sleep 0.3
+  xdotool mousemove --sync 5 5
+  sleep 0.2
+  check "button $button down outside the window" "1" "$(frameField $field | tail -1)"
+  xdotool mouseup $button
+  sleep 0.3
+  check "button $button released outside the window" "0" "$(frameField $field | tail -1)"
+done
+xdotool windowfocus --sync "$wid"
+sleep 0.3
+xdotool key alt+F4
+for _ in $(seq 50); do kill -0 "$probePid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$probePid" 2>/dev/null && { fail "Alt+F4 did not close"; "$QZ_WINE" ./engine_winctl.exe close Quorlen; }
+waitProbe
+check "Alt+F4: exit code" "0" "$?"
+check "Alt+F4: quit taken" "quit" "$(logText | grep -v '^frame' | tail -1 | cut -c1-4)"
+
 # ---- Pacing, quitWindow --------------------------------------------------------
 startProbe -frames=120 -quit-after=70
 waitProbe
@@ -154,6 +218,18 @@ check "bad shader: box" "An error occurred and the program will now exit. This g
 check "bad shader: last log line" "Failed to compile shader: spriteFragment" "$(logText | tail -1)"
 if logText | head -n -1 | grep -q undefinedColour; then echo "ok: bad shader: compiler log before"; else fail "no compiler log"; fi
 check "bad shader: CR LF line ends" "$(wc -l <Data/log.txt | tr -d ' ')" "$(grep -c $'\r$' Data/log.txt)"
+
+# ---- The system refuses the main window ------------------------------------------
+rm -f Data/log.txt
+"$QZ_WINE" ./engine_probe.exe -refuse-window &
+probePid=$!
+boxText=$("$QZ_WINE" ./engine_winctl.exe box "Quorlen Ziradeva" 30 | tr -d '\r')
+waitProbe
+check "no window: exit code" "0" "$?"
+check "no window: box" "An error occurred and the program will now exit. :(" "$boxText"
+# The only line: nothing after the window (no pixel format, no context) ran.
+if [[ "$(logText)" =~ ^CreateWindowExW\ failed:\ error\ [0-9]+$ ]]; then echo "ok: no window: log"
+else fail "no window: log [$(logText)]"; fi
 
 # ---- No capable display: a 600x400 screen ---------------------------------------
 small=$(mktemp -d)
