@@ -25,6 +25,12 @@ void drawRectangle(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t
 void windowToGame(int32_t& x, int32_t& y);
 
 uint32_t createTexture();
+// Deletes a texture made by createTexture; nothing may draw with it after.
+void deleteTexture(uint32_t texture);
+// Textures made and not yet deleted, the font's among them.
+uint32_t liveTextureCount();
+// The largest width and height of a rectangle texture the context takes.
+uint32_t maxTextureSize();
 void splitColour(uint32_t colour, float& red, float& green, float& blue);
 
 // ---- Picture scaling, vertex lists, screenshots ----------------------------

@@ -74,6 +74,14 @@ int32_t flipY(uint32_t top, uint32_t height) {
     return static_cast<int32_t>(uint32_t{screenHeight} - (height + top));
 }
 
+// The layer's texture is deleted: no layer shares it, and nothing draws
+// with it any more.
+void dropTexture(Layer& layer) {
+    if (layer.texture == 0) return;
+    engine::deleteTexture(layer.texture);
+    layer.texture = 0;
+}
+
 // ---- Objects ---------------------------------------------------------------------
 
 void createDXDraw() {
@@ -112,7 +120,9 @@ void createLayer() {
     if (object == displayObject || flags != 0) unsupported();
     std::span<uint8_t> bytes = machine::hostSlice(object, layerObjectSize);
     std::fill(bytes.begin(), bytes.end(), uint8_t{0});
-    layers[object.v] = Layer{};
+    Layer& layer = layers[object.v];
+    dropTexture(layer);
+    layer = Layer{};
     returnFromHook();
 }
 
@@ -138,8 +148,9 @@ void destroyLayer() {
     if ((flags & 1u) != 0) callLayerRoutine(secondCleanUpRoutine, object);
     auto found = layers.find(object.v);
     if (found == layers.end()) throw ProgramException("Unknown layer");
-    // The texture is kept, and a lock is not undone: the mapped block keeps
-    // its pixels through lockedPixels.
+    // A lock is not undone: the mapped block keeps its pixels through
+    // lockedPixels.
+    dropTexture(found->second);
     layers.erase(found);
     returnFromHook();
 }
@@ -163,6 +174,7 @@ void loadLayerImage() {
         layer.data = std::move(image);
     } else {
         engine::Image image = engine::loadImage(name, layer.transparentColour);
+        dropTexture(layer);
         layer.width = static_cast<int32_t>(image.width);
         layer.height = static_cast<int32_t>(image.height);
         layer.texture = image.texture;

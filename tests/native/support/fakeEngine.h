@@ -1,10 +1,10 @@
 // A recording stand-in for the engine (src/engine/*.h) in native tests.
 //
-// Link fakeEngine.cpp instead of the real engine. It defines the fifteen
+// Link fakeEngine.cpp instead of the real engine. It defines the sixteen
 // engine functions the platform layer calls (clearScreen, drawSprite,
-// drawRectangle, drawText, loadImage, loadImageInMemory, swapBuffers,
-// waitForNextFrame, processMessages, quitWindow, keyStates, getMouseButtons,
-// getCursorPosition, windowToGame, currentTime). Every one of them is
+// drawRectangle, drawText, loadImage, deleteTexture, loadImageInMemory,
+// swapBuffers, waitForNextFrame, processMessages, quitWindow, keyStates,
+// getMouseButtons, getCursorPosition, windowToGame, currentTime). Every one of them is
 // recorded, in order, as one line "name(arguments)" (numbers in decimal,
 // text in double quotes), and the values the engine would report are
 // scripted here. reset() before each test forgets both.
@@ -51,5 +51,9 @@ void addImage(const std::string& path, uint32_t width, uint32_t height,
               std::vector<uint8_t> pixels);
 // loadImage numbers its textures 1, 2, ... in the order it makes them.
 uint32_t lastTexture();
+// The textures loadImage made and deleteTexture has not deleted. Deleting a
+// texture that is not live, or drawing with one, is a fault of the caller:
+// std::logic_error.
+std::vector<uint32_t> liveTextures();
 
 }  // namespace fakeEngine
