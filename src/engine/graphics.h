@@ -31,6 +31,9 @@ void deleteTexture(uint32_t texture);
 uint32_t liveTextureCount();
 // The largest width and height of a rectangle texture the context takes.
 uint32_t maxTextureSize();
+// Whether a picture of this size fits one texture of that limit; checked
+// before a picture's pixels are allocated.
+bool fitsTexture(int64_t width, int64_t height, uint32_t maxSize);
 void splitColour(uint32_t colour, float& red, float& green, float& blue);
 
 // ---- Picture scaling, vertex lists, screenshots ----------------------------

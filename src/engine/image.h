@@ -61,6 +61,11 @@ struct BitmapInfo {
 };
 // Only uncompressed, bottom-up 24-bit bitmaps without a colour table.
 bool isSupportedBitmap(const BitmapInfo& info);
+// Whether the first bytes of a file are a BMP header whose picture is wider
+// or higher than maxSize. Read before the platform decodes the file, which
+// allocates the whole picture; anything else is left to the platform.
+bool isOversizedBitmapHeader(const uint8_t* bytes, size_t size, uint32_t maxSize);
+constexpr size_t bitmapHeaderPeekSize = 26;  // the file header, the size fields
 
 // The pixels of one packed 24-bit row as 0x00RRGGBB. The row must be padded
 // to a multiple of 4 bytes: it is read as whole 32-bit words.

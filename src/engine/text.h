@@ -33,9 +33,10 @@ struct FontImage {
     uint32_t height;
     std::vector<uint32_t> pixels;
 };
-// False when the file cannot be opened or decoded, or a warning is reported
-// while its header is read.
-bool readFontImage(const std::string& path, FontImage& image);
+// False when the file cannot be opened or decoded, a warning is reported
+// while its header is read, or the header names a picture wider or higher
+// than maxSize (checked before the pixels are allocated).
+bool readFontImage(const std::string& path, FontImage& image, uint32_t maxSize);
 
 // The runs of columns between the separators of the first row (and after the
 // last one), each spanning the whole height.
@@ -52,8 +53,9 @@ struct DecodedFont {
     std::vector<uint32_t> flippedPixels;
 };
 // Reads, splits and flips the font; ends the program (fileSystem) when the
-// file is unreadable or has fewer than 128 glyphs.
-DecodedFont decodeFont(const std::string& path);
+// file is unreadable, larger than one texture of maxSize or has fewer than
+// 128 glyphs.
+DecodedFont decodeFont(const std::string& path, uint32_t maxSize);
 
 // One glyph as drawText draws it: drawSprite's arguments but the texture.
 struct GlyphSprite {
