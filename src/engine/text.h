@@ -1,4 +1,5 @@
-// The bitmap font ("font.png" in the data folder) and text drawing.
+// The bitmap font ("font.png" in the data folder) and text drawing; drawText
+// is declared in engine/engine.h.
 #pragma once
 
 #include <cstddef>
@@ -6,13 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "engine/engine.h"
+
 namespace engine {
 
 void loadFont(const std::string& dataDir);
 // Reads, splits and uploads the font image at path.
 void loadFontImage(const std::string& path);
-// x, y: game coordinates with y = 0 at the top. Every byte is at most 126.
-void drawText(int32_t x, int32_t y, const std::string& text);
 
 // ---- Building blocks of the font and of drawText ---------------------------
 // A glyph's rectangle in the font texture, in texels.

@@ -7,9 +7,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "engine/graphics.h"
-#include "engine/image.h"
-#include "engine/timer.h"
+#include "engine/engine.h"
 #include "machine/executer.h"
 #include "machine/machineState.h"
 #include "platform/gdi.h"

@@ -4,8 +4,7 @@
 #include <cstring>
 #include <optional>
 
-#include "engine/graphics.h"
-#include "engine/window.h"
+#include "engine/engine.h"
 #include "machine/machineState.h"
 
 namespace platform {

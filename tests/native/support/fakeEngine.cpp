@@ -5,11 +5,7 @@
 #include <set>
 #include <stdexcept>
 
-#include "engine/graphics.h"
-#include "engine/image.h"
-#include "engine/text.h"
-#include "engine/timer.h"
-#include "engine/window.h"
+#include "engine/engine.h"
 #include "errors.h"
 #include "types.h"
 
@@ -137,10 +133,10 @@ void requireLive(uint32_t texture, const char* call) {
 
 }  // namespace fakeEngine
 
-// ---- The engine calls of the platform layer ---------------------------------------
-// Only these sixteen: the rest of the engine never runs in native platform
-// tests. Defined by qualified name, so a signature that drifts from the
-// engine's headers fails to compile here.
+// ---- engine/engine.h ------------------------------------------------------------------
+// Defined by qualified name, so a function that engine/engine.h does not
+// declare, or whose signature drifts from it, fails to compile here; one that
+// it declares and this file lacks fails to link with the platform layer.
 
 using app::format;
 using fakeEngine::record;

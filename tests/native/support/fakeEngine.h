@@ -1,13 +1,11 @@
-// A recording stand-in for the engine (src/engine/*.h) in native tests.
+// A recording stand-in for the engine in native tests.
 //
-// Link fakeEngine.cpp instead of the real engine. It defines the sixteen
-// engine functions the platform layer calls (clearScreen, drawSprite,
-// drawRectangle, drawText, loadImage, deleteTexture, loadImageInMemory,
-// swapBuffers, waitForNextFrame, processMessages, quitWindow, keyStates,
-// getMouseButtons, getCursorPosition, windowToGame, currentTime). Every one of them is
-// recorded, in order, as one line "name(arguments)" (numbers in decimal,
-// text in double quotes), and the values the engine would report are
-// scripted here. reset() before each test forgets both.
+// Link fakeEngine.cpp instead of the real engine. It defines every function
+// of engine/engine.h, the engine as the platform layer reaches it, and sees
+// no other engine header. Every call is recorded, in order, as one line
+// "name(arguments)" (numbers in decimal, text in double quotes), and the
+// values the engine would report are scripted here. reset() before each test
+// forgets both.
 #pragma once
 
 #include <cstdint>
