@@ -1,8 +1,7 @@
 // Drawing into the 640x480 game picture, and the OpenGL context behind it.
 //
-// Game space: (0, 0) is the bottom-left corner and y points up. No Windows
-// header here: the platform layer reaches the engine only through headers
-// like this one.
+// Game space: (0, 0) is the bottom-left corner and y points up. The drawing
+// calls of the platform layer are in engine/engine.h; no Windows header here.
 #pragma once
 
 #include <array>
@@ -10,21 +9,19 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/engine.h"
+
 namespace engine {
 
-// ---- Drawing (used by the platform layer while the guest runs) ------------
-void clearScreen();
-void swapBuffers();
-// Copies the width x height texels whose lower-left texel is (srcX, srcY) of a
-// rectangle texture to the game-space rectangle with lower-left corner (x, y).
-void drawSprite(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t texture,
-                int32_t srcX, int32_t srcY);
-// Fills a game-space rectangle opaquely with 0x00RRGGBB.
-void drawRectangle(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t colour);
-// Client coordinates to top-down game pixel coordinates, in place.
-void windowToGame(int32_t& x, int32_t& y);
-
+// ---- Textures ---------------------------------------------------------------
 uint32_t createTexture();
+// Textures made and not yet deleted, the font's among them.
+uint32_t liveTextureCount();
+// The largest width and height of a rectangle texture the context takes.
+uint32_t maxTextureSize();
+// Whether a picture of this size fits one texture of that limit; checked
+// before a picture's pixels are allocated.
+bool fitsTexture(int64_t width, int64_t height, uint32_t maxSize);
 void splitColour(uint32_t colour, float& red, float& green, float& blue);
 
 // ---- Picture scaling, vertex lists, screenshots ----------------------------

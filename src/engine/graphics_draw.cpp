@@ -32,6 +32,10 @@ void putUint32(uint8_t* out, uint32_t value) {
 
 }  // namespace
 
+bool fitsTexture(int64_t width, int64_t height, uint32_t maxSize) {
+    return width <= maxSize && height <= maxSize;
+}
+
 ViewportLayout computeViewport(int32_t width, int32_t height) {
     ViewportLayout layout{};
     layout.scale = std::max(1, std::min(height / pictureHeight, width / pictureWidth));

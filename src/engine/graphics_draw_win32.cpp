@@ -12,6 +12,12 @@
 
 namespace engine {
 
+namespace {
+
+uint32_t liveTextures = 0;
+
+}  // namespace
+
 void setViewport(int32_t width, int32_t height) {
     const ViewportLayout layout = computeViewport(width, height);
     rememberViewport(layout);
@@ -39,7 +45,23 @@ uint32_t createTexture() {
     glBindTexture(GL_TEXTURE_RECTANGLE, texture);
     glTexParameteri(GL_TEXTURE_RECTANGLE, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_RECTANGLE, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    ++liveTextures;
     return texture;
+}
+
+void deleteTexture(uint32_t texture) {
+    if (texture == 0) return;
+    const GLuint name = texture;
+    glDeleteTextures(1, &name);
+    --liveTextures;
+}
+
+uint32_t liveTextureCount() { return liveTextures; }
+
+uint32_t maxTextureSize() {
+    GLint size = 0;
+    glGetIntegerv(GL_MAX_RECTANGLE_TEXTURE_SIZE, &size);
+    return static_cast<uint32_t>(size);
 }
 
 void drawSprite(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t texture,

@@ -3,6 +3,9 @@
 #include "engine/image.h"
 
 #include <cstddef>
+#include <cstdlib>
+
+#include "engine/graphics.h"
 
 namespace engine {
 
@@ -16,6 +19,8 @@ uint32_t loadWord(const uint8_t* p) {
 void storeWord(uint8_t* p, uint32_t value) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
 }
+
+uint16_t loadHalf(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 size_t pixelCount(int32_t height, int32_t width) {
     return static_cast<size_t>(width) * static_cast<size_t>(height);
@@ -38,6 +43,24 @@ bool isSupportedBitmap(const BitmapInfo& info) {
            info.bmBitsPixel == 24 && info.biWidth > 0 && info.biHeight > 0 &&
            info.biPlanes == 1 && info.biBitCount == 24 && info.biCompression == 0 &&
            info.biClrUsed == 0 && info.biClrImportant == 0;
+}
+
+// The 14-byte file header "BM...", then the info header's size: 12 for the
+// old core header with 16-bit sizes, more for those with 32-bit ones (a
+// negative height is a top-down picture).
+bool isOversizedBitmapHeader(const uint8_t* bytes, size_t size, uint32_t maxSize) {
+    constexpr size_t infoHeader = 14;
+    constexpr uint32_t coreHeaderSize = 12;
+    if (size < infoHeader + 4 || bytes[0] != 'B' || bytes[1] != 'M') return false;
+    const uint32_t headerSize = loadWord(bytes + infoHeader);
+    if (headerSize == coreHeaderSize) {
+        if (size < infoHeader + 8) return false;
+        return !fitsTexture(loadHalf(bytes + infoHeader + 4), loadHalf(bytes + infoHeader + 6), maxSize);
+    }
+    if (size < infoHeader + 12) return false;
+    const int64_t width = static_cast<int32_t>(loadWord(bytes + infoHeader + 4));
+    const int64_t height = static_cast<int32_t>(loadWord(bytes + infoHeader + 8));
+    return !fitsTexture(std::abs(width), std::abs(height), maxSize);
 }
 
 // Every 3 words hold 4 pixels; the width mod 4 pixels after the last group

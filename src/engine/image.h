@@ -1,45 +1,15 @@
-// Pictures from uncompressed 24-bit bottom-up BMP files.
+// Pictures from uncompressed 24-bit bottom-up BMP files. Image,
+// ImageInMemory and the two loaders are declared in engine/engine.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/engine.h"
+
 namespace engine {
-
-// A rectangle texture holding the picture with its bottom row as texel row 0.
-class Image {
-public:
-    Image(uint32_t width, uint32_t height, uint32_t texture)
-        : width(width), height(height), texture(texture) {}
-    uint32_t width;
-    uint32_t height;
-    uint32_t texture;
-};
-
-// Top-down 32-bit pixels 0xFFRRGGBB (bytes blue, green, red, 255) that the
-// guest may lock and read.
-class ImageInMemory {
-public:
-    ImageInMemory(uint32_t width, uint32_t height, std::vector<uint8_t> pixels)
-        : width(width), height(height), pixels_(std::move(pixels)) {}
-    virtual ~ImageInMemory() = default;
-    virtual std::vector<uint8_t>& pixels() { return pixels_; }
-    uint32_t width;
-    uint32_t height;
-
-private:
-    std::vector<uint8_t> pixels_;
-};
-
-// The name is used as given (code page 1252 bytes from the guest). A missing
-// or unsupported file ends the program (fileSystem).
-Image loadImage(const std::string& path, std::optional<uint32_t> colourKey = std::nullopt);
-// Shared: a locked layer's pixels stay mapped into the guest while the layer
-// itself may go away.
-std::shared_ptr<ImageInMemory> loadImageInMemory(const std::string& path);
 
 // ---- Building blocks of the loaders ----------------------------------------
 // What the platform reports of a loaded bitmap (its BITMAP and its
@@ -61,6 +31,11 @@ struct BitmapInfo {
 };
 // Only uncompressed, bottom-up 24-bit bitmaps without a colour table.
 bool isSupportedBitmap(const BitmapInfo& info);
+// Whether the first bytes of a file are a BMP header whose picture is wider
+// or higher than maxSize. Read before the platform decodes the file, which
+// allocates the whole picture; anything else is left to the platform.
+bool isOversizedBitmapHeader(const uint8_t* bytes, size_t size, uint32_t maxSize);
+constexpr size_t bitmapHeaderPeekSize = 26;  // the file header, the size fields
 
 // The pixels of one packed 24-bit row as 0x00RRGGBB. The row must be padded
 // to a multiple of 4 bytes: it is read as whole 32-bit words.

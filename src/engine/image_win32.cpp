@@ -4,6 +4,8 @@
 
 #include <glad/gl.h>
 
+#include <cstdio>
+
 #include "engine/graphics.h"
 #include "engine/image.h"
 #include "errors.h"
@@ -38,17 +40,35 @@ BitmapInfo describe(const DIBSECTION& dib) {
                       bi.biCompression, bi.biClrUsed, bi.biClrImportant};
 }
 
-// The name comes from the guest in its ANSI code page, 1252.
+// Whether the file's header names a picture larger than a texture may be;
+// an unreadable file is left to the platform's loader.
+bool headerIsOversized(const std::u16string& widePath, uint32_t maxSize) {
+    std::FILE* file = _wfopen(reinterpret_cast<const wchar_t*>(widePath.c_str()), L"rb");
+    if (file == nullptr) return false;
+    uint8_t header[bitmapHeaderPeekSize];
+    const size_t size = std::fread(header, 1, sizeof header, file);
+    std::fclose(file);
+    return isOversizedBitmapHeader(header, size, maxSize);
+}
+
+[[noreturn]] void unableToLoad(const std::string& path) {
+    app::abortProgram(app::ErrorType::fileSystem, "Unable to load image file '" + path + "'.");
+}
+
+// The name comes from the guest in its ANSI code page, 1252. A picture larger
+// than a texture is refused before the platform allocates it.
 void openBitmap(const std::string& path, LoadedBitmap& bitmap) {
     const std::u16string widePath = cp1252ToUtf16(path);
+    const uint32_t maxSize = maxTextureSize();
+    if (headerIsOversized(widePath, maxSize)) unableToLoad(path);
     bitmap.handle = static_cast<HBITMAP>(LoadImageW(nullptr, reinterpret_cast<LPCWSTR>(widePath.c_str()),
                                                     IMAGE_BITMAP, 0, 0,
                                                     LR_LOADFROMFILE | LR_CREATEDIBSECTION));
-    if (bitmap.handle == nullptr)
-        app::abortProgram(app::ErrorType::fileSystem, "Unable to load image file '" + path + "'.");
+    if (bitmap.handle == nullptr) unableToLoad(path);
     GetObjectW(bitmap.handle, sizeof bitmap.dib, &bitmap.dib);
     if (!isSupportedBitmap(describe(bitmap.dib)))
         app::abortProgram(app::ErrorType::fileSystem, "Unsupported image format for '" + path + "'.");
+    if (!fitsTexture(bitmap.width(), bitmap.height(), maxSize)) unableToLoad(path);
 }
 
 }  // namespace

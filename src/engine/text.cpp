@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/graphics.h"
 #include "errors.h"
 #include "files.h"
 #include "types.h"
@@ -27,7 +28,7 @@ struct FileCloser {
 
 }  // namespace
 
-bool readFontImage(const std::string& path, FontImage& font) {
+bool readFontImage(const std::string& path, FontImage& font, uint32_t maxSize) {
     // By UTF-16 path on Windows, so a non-ASCII installation folder works.
     FileCloser closer{app::openFile(path, "rb")};
     if (!closer.file) return false;
@@ -35,7 +36,8 @@ bool readFontImage(const std::string& path, FontImage& font) {
     png_image image;
     std::memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_stdio(&image, closer.file) || image.warning_or_error != 0) {
+    if (!png_image_begin_read_from_stdio(&image, closer.file) || image.warning_or_error != 0 ||
+        !fitsTexture(image.width, image.height, maxSize)) {
         png_image_free(&image);
         return false;
     }
@@ -78,9 +80,9 @@ std::vector<uint32_t> flipVertically(const std::vector<uint32_t>& pixels, int32_
     return flipped;
 }
 
-DecodedFont decodeFont(const std::string& path) {
+DecodedFont decodeFont(const std::string& path, uint32_t maxSize) {
     FontImage image{};
-    if (!readFontImage(path, image)) app::abortProgram(app::ErrorType::fileSystem, "Unable to load Font.png");
+    if (!readFontImage(path, image, maxSize)) app::abortProgram(app::ErrorType::fileSystem, "Unable to load Font.png");
     DecodedFont font{image.width, image.height, {}, {}};
     if (image.width > 0 && image.height > 0)
         font.glyphs = splitGlyphs(image.pixels.data(), image.width, image.height);

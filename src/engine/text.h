@@ -1,4 +1,5 @@
-// The bitmap font ("font.png" in the data folder) and text drawing.
+// The bitmap font ("font.png" in the data folder) and text drawing; drawText
+// is declared in engine/engine.h.
 #pragma once
 
 #include <cstddef>
@@ -6,13 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "engine/engine.h"
+
 namespace engine {
 
 void loadFont(const std::string& dataDir);
 // Reads, splits and uploads the font image at path.
 void loadFontImage(const std::string& path);
-// x, y: game coordinates with y = 0 at the top. Every byte is at most 126.
-void drawText(int32_t x, int32_t y, const std::string& text);
 
 // ---- Building blocks of the font and of drawText ---------------------------
 // A glyph's rectangle in the font texture, in texels.
@@ -33,9 +34,10 @@ struct FontImage {
     uint32_t height;
     std::vector<uint32_t> pixels;
 };
-// False when the file cannot be opened or decoded, or a warning is reported
-// while its header is read.
-bool readFontImage(const std::string& path, FontImage& image);
+// False when the file cannot be opened or decoded, a warning is reported
+// while its header is read, or the header names a picture wider or higher
+// than maxSize (checked before the pixels are allocated).
+bool readFontImage(const std::string& path, FontImage& image, uint32_t maxSize);
 
 // The runs of columns between the separators of the first row (and after the
 // last one), each spanning the whole height.
@@ -52,8 +54,9 @@ struct DecodedFont {
     std::vector<uint32_t> flippedPixels;
 };
 // Reads, splits and flips the font; ends the program (fileSystem) when the
-// file is unreadable or has fewer than 128 glyphs.
-DecodedFont decodeFont(const std::string& path);
+// file is unreadable, larger than one texture of maxSize or has fewer than
+// 128 glyphs.
+DecodedFont decodeFont(const std::string& path, uint32_t maxSize);
 
 // One glyph as drawText draws it: drawSprite's arguments but the texture.
 struct GlyphSprite {

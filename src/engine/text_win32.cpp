@@ -20,7 +20,7 @@ uint32_t fontHeight = 0;
 void loadFont(const std::string& dataDir) { loadFontImage(app::joinPath(dataDir, "font.png")); }
 
 void loadFontImage(const std::string& path) {
-    DecodedFont font = decodeFont(path);
+    DecodedFont font = decodeFont(path, maxTextureSize());
     glyphs = std::move(font.glyphs);
     fontTexture = createTexture();
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);

@@ -1,19 +1,15 @@
 // The clock, the host message pump and frame pacing at 50 frames a second.
+// currentTime, processMessages, waitForNextFrame and quitWindow are declared
+// in engine/engine.h.
 #pragma once
 
 #include <cstdint>
 
+#include "engine/engine.h"
+
 namespace engine {
 
 void initTimer();
-// 100-ns ticks since an arbitrary origin.
-int64_t currentTime();
-// Pumps the host queue; true when a quit message was taken.
-bool processMessages();
-// Waits for the next frame slot while pumping; true when a quit was taken.
-bool waitForNextFrame();
-// Posts a quit message on the host queue.
-void quitWindow();
 // The frame timer, made by the first poll, fires at its due time rather than
 // on the system timer's tick.
 bool isFrameTimerHighResolution();

@@ -10,20 +10,16 @@
 #include <string>
 
 #include "engine/display.h"
+#include "engine/engine.h"
 
 namespace engine {
 
 // hInstance is the program's HINSTANCE, passed untyped to keep this header
 // free of Windows headers.
 void createWindow(void* hInstance);
-// Hides the main window if it exists and shows the cursor.
+// Hides the main window if it exists and shows the cursor. keyStates,
+// getMouseButtons and getCursorPosition are declared in engine/engine.h.
 void hideWindow();
-
-// The 256 key bytes by scan code, 1 = down (the array itself, not a copy).
-std::span<uint8_t, 256> keyStates();
-void getMouseButtons(bool& left, bool& right);
-// Client coordinates; true when the cursor lies on the picture.
-bool getCursorPosition(int32_t& x, int32_t& y);
 
 // ---- Window state and decisions (engine.window) ---------------------------
 

@@ -14,6 +14,7 @@ using machine::state;
 using machine::WordView;
 using platform::continueAfter;
 using platform::jumpTo;
+using platform::readDword;
 
 namespace {
 
@@ -22,7 +23,11 @@ constexpr uint32_t pictureHeight = 480;
 constexpr uint32_t bufferCount = 9;
 constexpr Addr branchCounter{0x413178};
 
-uint32_t readDword(Addr address) { return machine::readMemory32(false, address).v; }
+// Where the game goes on after each patched stretch.
+constexpr Addr pictureCopyContinuation{0x402a9e};
+constexpr Addr dispatchLoopContinuation{0x40f079};
+constexpr Addr branchTakenContinuation{0x4016c0};     // the counter at most 8
+constexpr Addr branchNotTakenContinuation{0x40155b};  // above 8
 
 // A view of pitch x 480 dwords. The count is taken in 64 bits, so a pitch
 // too large for any block is refused by guest memory instead of wrapping to
@@ -69,7 +74,7 @@ void patchPictureCopy() {
     uint8_t* destination = machine::hostSlice(buffer, pictureWidth * pictureHeight).data();
     for (uint32_t y = 0; y < pictureHeight; ++y)
         copyRow(source, y, pitch, destination + y * pictureWidth);
-    jumpTo(Addr{0x402a9e});
+    jumpTo(pictureCopyContinuation);
 }
 
 // Records of 6 bytes from ebx up to the dword at ebp - 4: byte 1 a key,
@@ -86,14 +91,14 @@ void patchDispatchLoop() {
     } while (static_cast<int32_t>(record - end) < 0);
     state.ebx = app::Val32{record};
     // A constant: after an exit inside a routine, eip is wherever it stopped.
-    jumpTo(Addr{0x40f079});
+    jumpTo(dispatchLoopContinuation);
 }
 
 void patchSkip() { continueAfter(8); }
 
 void patchBranch() {
     int32_t counter = static_cast<int32_t>(readDword(branchCounter));
-    jumpTo(counter <= 8 ? Addr{0x4016c0} : Addr{0x40155b});
+    jumpTo(counter <= 8 ? branchTakenContinuation : branchNotTakenContinuation);
 }
 
 constexpr platform::HookRow patches[] = {

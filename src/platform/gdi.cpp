@@ -1,6 +1,6 @@
 #include "platform/gdi.h"
 
-#include "engine/text.h"
+#include "engine/engine.h"
 #include "machine/machineState.h"
 #include "platform/string.h"
 

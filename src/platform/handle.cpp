@@ -88,10 +88,38 @@ machine::WordView hookArgs() {
     return machine::hostSliceUint(app::toAddr(state.esp), hookRowAt(state.eip).slots);
 }
 
+ArgumentView hookArguments() {
+    const machine::WordView slots = hookArgs();
+    if (slots.count == 0)
+        throw app::RangeError(app::format("The hook at 0x%x has no arguments", state.eip.v));
+    return ArgumentView{slots.bytes + 4, slots.count - 1};
+}
+
 void returnFromHook() { machine::returnToGuest(); }
 
 void continueAfter(uint32_t length) { state.eip.v += length; }
 void jumpTo(Addr target) { state.eip = target; }
+
+uint32_t readDword(Addr address) { return machine::readMemory32(false, address).v; }
+
+// ---- The libraries' objects --------------------------------------------------
+
+// The global is viewed before the block is made, so a bad global changes
+// nothing.
+void createLibraryObject(Addr& object, Addr global, uint32_t size, const char* alreadyCreated) {
+    if (!object.isNull()) throw app::ProgramException(alreadyCreated);
+    uint8_t* globalBytes = machine::hostPointer4(global);
+    object = machine::allocate(size);
+    machine::storeLe32(globalBytes, object.v);
+}
+
+void releaseLibraryObject(Addr& object, Addr global, const char* notCreated) {
+    if (object.isNull()) throw app::ProgramException(notCreated);
+    uint8_t* globalBytes = machine::hostPointer4(global);
+    machine::free(object);
+    object = Addr{0};
+    machine::storeLe32(globalBytes, 0);
+}
 
 void resetHandlesForTests() {
     nextHandle = 1;

@@ -24,8 +24,9 @@
 //        registerFunctions(rows);
 //
 //  * Function hook (a routine of the game's own libraries, cdecl): bound from
-//    a table of HookRow by registerHooks. hookArgs() views the row's slots at
-//    esp (slot 0 the return address, slot k argument k); the handler never
+//    a table of HookRow by registerHooks. hookArguments() views the row's
+//    slots at esp (slot 0 the return address, slot k argument k) and reads
+//    argument k like an emulated function's ArgumentView; the handler never
 //    writes eax and ends with returnFromHook, which leaves the arguments to
 //    the caller. A hook that calls back into the game pushes its arguments
 //    with machine::push32, runs machine::callGuest, and adds 4 per argument
@@ -132,12 +133,26 @@ const HookRow& hookRowAt(Addr address);
 // The slots of the hook bound at eip, as one view at esp: get(0) is the
 // return address, get(k) argument k.
 machine::WordView hookArgs();
+// The same view, its arguments read as an emulated function reads its own:
+// arg32(k), argAddr(k), ... for k = 1 to slots - 1.
+ArgumentView hookArguments();
 // eip = the return address, esp += 4; the arguments stay for the caller.
 void returnFromHook();
 
 // Inline hooks: eip moves past the replaced stretch, or to a fixed target.
 void continueAfter(uint32_t length);
 void jumpTo(Addr target);
+
+// A guest dword (not through FS).
+uint32_t readDword(Addr address);
+
+// ---- The libraries' objects --------------------------------------------------
+
+// The draw object and the input object: a guest heap block of size bytes
+// whose address the game also keeps in a global dword. Making one while it
+// exists, or releasing it while it does not, is refused with the message.
+void createLibraryObject(Addr& object, Addr global, uint32_t size, const char* alreadyCreated);
+void releaseLibraryObject(Addr& object, Addr global, const char* notCreated);
 
 // Test hook: restarts the handle counter at 1 and forgets the rows.
 void resetHandlesForTests();

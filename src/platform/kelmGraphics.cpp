@@ -7,9 +7,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "engine/graphics.h"
-#include "engine/image.h"
-#include "engine/timer.h"
+#include "engine/engine.h"
 #include "machine/executer.h"
 #include "machine/machineState.h"
 #include "platform/gdi.h"
@@ -56,8 +54,6 @@ constexpr int32_t screenHeight = 480;
 
 [[noreturn]] void unsupported() { throw ProgramException("Unsupported argument"); }
 
-Addr argAt(const WordView& args, uint32_t k) { return Addr{args.get(k)}; }
-
 // The layer recorded for an object, or "Unknown layer".
 Layer& knownLayer(Addr object) {
     auto found = layers.find(object.v);
@@ -74,28 +70,29 @@ int32_t flipY(uint32_t top, uint32_t height) {
     return static_cast<int32_t>(uint32_t{screenHeight} - (height + top));
 }
 
+// The layer's texture is deleted: no layer shares it, and nothing draws
+// with it any more.
+void dropTexture(Layer& layer) {
+    if (layer.texture == 0) return;
+    engine::deleteTexture(layer.texture);
+    layer.texture = 0;
+}
+
 // ---- Objects ---------------------------------------------------------------------
 
 void createDXDraw() {
-    if (!dxDrawObject.isNull()) throw ProgramException("DXDraw object already created");
-    uint8_t* global = machine::hostPointer4(dxDrawObjectGlobal);
-    dxDrawObject = machine::allocate(0);
-    machine::storeLe32(global, dxDrawObject.v);
+    createLibraryObject(dxDrawObject, dxDrawObjectGlobal, 0, "DXDraw object already created");
     continueAfter(50);
 }
 
 void releaseDXDraw() {
-    if (dxDrawObject.isNull()) throw ProgramException("DXDraw object not created");
-    uint8_t* global = machine::hostPointer4(dxDrawObjectGlobal);
-    machine::free(dxDrawObject);
-    dxDrawObject = Addr{0};
-    machine::storeLe32(global, 0);
+    releaseLibraryObject(dxDrawObject, dxDrawObjectGlobal, "DXDraw object not created");
     continueAfter(34);
 }
 
 void setDisplayMode() {
-    WordView args = hookArgs();
-    Addr result = argAt(args, 5);
+    ArgumentView args = hookArguments();
+    Addr result = args.argAddr(5);
     if (!displayObject.isNull()) throw ProgramException("Display mode already set");
     uint8_t* out = machine::hostPointer4(result);
     displayObject = machine::allocate(0);
@@ -106,13 +103,15 @@ void setDisplayMode() {
 // ---- Layers ------------------------------------------------------------------------
 
 void createLayer() {
-    WordView args = hookArgs();
-    Addr object = argAt(args, 1);
-    uint32_t flags = args.get(2);
+    ArgumentView args = hookArguments();
+    Addr object = args.argAddr(1);
+    uint32_t flags = args.arg32(2).v;
     if (object == displayObject || flags != 0) unsupported();
     std::span<uint8_t> bytes = machine::hostSlice(object, layerObjectSize);
     std::fill(bytes.begin(), bytes.end(), uint8_t{0});
-    layers[object.v] = Layer{};
+    Layer& layer = layers[object.v];
+    dropTexture(layer);
+    layer = Layer{};
     returnFromHook();
 }
 
@@ -124,9 +123,9 @@ void callLayerRoutine(Addr routine, Addr object) {
 }
 
 void destroyLayer() {
-    WordView args = hookArgs();
-    Addr object = argAt(args, 1);
-    uint32_t flags = args.get(2);
+    ArgumentView args = hookArguments();
+    Addr object = args.argAddr(1);
+    uint32_t flags = args.arg32(2).v;
     if (object.isNull()) {
         returnFromHook();
         return;
@@ -138,8 +137,9 @@ void destroyLayer() {
     if ((flags & 1u) != 0) callLayerRoutine(secondCleanUpRoutine, object);
     auto found = layers.find(object.v);
     if (found == layers.end()) throw ProgramException("Unknown layer");
-    // The texture is kept, and a lock is not undone: the mapped block keeps
-    // its pixels through lockedPixels.
+    // A lock is not undone: the mapped block keeps its pixels through
+    // lockedPixels.
+    dropTexture(found->second);
     layers.erase(found);
     returnFromHook();
 }
@@ -147,12 +147,12 @@ void destroyLayer() {
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 void loadLayerImage() {
-    WordView args = hookArgs();
-    Addr object = argAt(args, 1);
-    std::string name = getString(argAt(args, 2));
-    Addr drawObject = argAt(args, 3);
-    uint32_t a4 = args.get(4);
-    uint32_t a5 = args.get(5);
+    ArgumentView args = hookArguments();
+    Addr object = args.argAddr(1);
+    std::string name = getString(args.argAddr(2));
+    Addr drawObject = args.argAddr(3);
+    uint32_t a4 = args.arg32(4).v;
+    uint32_t a5 = args.arg32(5).v;
     if (object == displayObject || drawObject != dxDrawObject || a4 != 0 || a5 != 0)
         unsupported();
     Layer& layer = knownLayer(object);
@@ -163,6 +163,7 @@ void loadLayerImage() {
         layer.data = std::move(image);
     } else {
         engine::Image image = engine::loadImage(name, layer.transparentColour);
+        dropTexture(layer);
         layer.width = static_cast<int32_t>(image.width);
         layer.height = static_cast<int32_t>(image.height);
         layer.texture = image.texture;
@@ -171,9 +172,9 @@ void loadLayerImage() {
 }
 
 void setTransparentColour() {
-    WordView args = hookArgs();
-    Addr object = argAt(args, 1);
-    uint32_t colour = args.get(2);
+    ArgumentView args = hookArguments();
+    Addr object = args.argAddr(1);
+    uint32_t colour = args.arg32(2).v;
     Layer& layer = knownLayer(object);
     if (layer.texture != 0)
         throw ProgramException("Can't set transparent colour after layer data has been set.");
@@ -188,7 +189,7 @@ Layer& layerToLock(Addr object) {
 }
 
 void lockLayer() {
-    Addr object = argAt(hookArgs(), 1);
+    Addr object = hookArguments().argAddr(1);
     Layer& layer = layerToLock(object);
     if (layer.data == nullptr || layer.data->pixels().empty())
         throw ProgramException("Layer can't be locked");
@@ -203,7 +204,7 @@ void lockLayer() {
 // Nothing is copied back and no texture is made: the guest's writes while
 // locked went to the layer's pixels themselves.
 void unlockLayer() {
-    Layer& layer = layerToLock(argAt(hookArgs(), 1));
+    Layer& layer = layerToLock(hookArguments().argAddr(1));
     if (layer.lockedAddress.isNull()) throw ProgramException("Surface is not already locked");
     machine::removeMappedMemory(layer.lockedAddress);
     layer.lockedAddress = Addr{0};
@@ -218,8 +219,8 @@ void ignoreCall() { returnFromHook(); }
 // The frame wait is where host messages are pumped; a quit seen there ends
 // the guest run after this hook, without showing the frame.
 void flip() {
-    WordView args = hookArgs();
-    if (argAt(args, 1) != dxDrawObject) unsupported();
+    ArgumentView args = hookArguments();
+    if (args.argAddr(1) != dxDrawObject) unsupported();
     if (engine::waitForNextFrame())
         state.exitRequested = true;
     else
@@ -228,8 +229,8 @@ void flip() {
 }
 
 void clearDisplay() {
-    WordView args = hookArgs();
-    if (!isDisplay(argAt(args, 1))) unsupported();
+    ArgumentView args = hookArguments();
+    if (!isDisplay(args.argAddr(1))) unsupported();
     engine::clearScreen();
     returnFromHook();
 }
@@ -243,13 +244,13 @@ const Layer& blitSource(Addr object) {
 
 // A width x height block from texel (0, 0) to the screen's top-left corner.
 void blitLayerRegion() {
-    WordView args = hookArgs();
-    Addr source = argAt(args, 1);
-    Addr destination = argAt(args, 2);
-    uint32_t width = args.get(7);
-    uint32_t height = args.get(8);
-    if (!isLayerObject(source) || !isDisplay(destination) || args.get(3) != 0 ||
-        args.get(4) != 0 || args.get(5) != 0 || args.get(6) != 0)
+    ArgumentView args = hookArguments();
+    Addr source = args.argAddr(1);
+    Addr destination = args.argAddr(2);
+    uint32_t width = args.arg32(7).v;
+    uint32_t height = args.arg32(8).v;
+    if (!isLayerObject(source) || !isDisplay(destination) || args.arg32(3).v != 0 ||
+        args.arg32(4).v != 0 || args.arg32(5).v != 0 || args.arg32(6).v != 0)
         unsupported();
     const Layer& layer = blitSource(source);
     engine::drawSprite(0, flipY(0, height), static_cast<int32_t>(width),
@@ -259,11 +260,11 @@ void blitLayerRegion() {
 
 // The whole layer with its top-left corner at the game's (x, y); no clipping.
 void blitLayer() {
-    WordView args = hookArgs();
-    Addr source = argAt(args, 1);
-    Addr destination = argAt(args, 2);
-    uint32_t x = args.get(3);
-    uint32_t y = args.get(4);
+    ArgumentView args = hookArguments();
+    Addr source = args.argAddr(1);
+    Addr destination = args.argAddr(2);
+    uint32_t x = args.arg32(3).v;
+    uint32_t y = args.arg32(4).v;
     if (!isLayerObject(source) || !isDisplay(destination)) unsupported();
     const Layer& layer = blitSource(source);
     engine::drawSprite(static_cast<int32_t>(x), flipY(y, static_cast<uint32_t>(layer.height)),
@@ -273,13 +274,13 @@ void blitLayer() {
 
 // The rectangle includes its right column and its bottom row.
 void fillRect() {
-    WordView args = hookArgs();
-    Addr destination = argAt(args, 1);
-    uint32_t left = args.get(2);
-    uint32_t top = args.get(3);
-    uint32_t right = args.get(4);
-    uint32_t bottom = args.get(5);
-    uint32_t colour = args.get(6);
+    ArgumentView args = hookArguments();
+    Addr destination = args.argAddr(1);
+    uint32_t left = args.arg32(2).v;
+    uint32_t top = args.arg32(3).v;
+    uint32_t right = args.arg32(4).v;
+    uint32_t bottom = args.arg32(5).v;
+    uint32_t colour = args.arg32(6).v;
     if (!isDisplay(destination) || static_cast<int32_t>(right) < static_cast<int32_t>(left) ||
         static_cast<int32_t>(bottom) < static_cast<int32_t>(top))
         unsupported();
@@ -292,9 +293,9 @@ void fillRect() {
 // The back surface's DC for the game's text; the dword is checked before the
 // DC is taken, so a bad pointer leaves the DC free.
 void getDC() {
-    WordView args = hookArgs();
-    Addr display = argAt(args, 1);
-    Addr result = argAt(args, 2);
+    ArgumentView args = hookArguments();
+    Addr display = args.argAddr(1);
+    Addr result = args.argAddr(2);
     if (display != displayObject) unsupported();
     uint8_t* out = machine::hostPointer4(result);
     Handle dc = acquireBackSurfaceDC();
@@ -303,23 +304,23 @@ void getDC() {
 }
 
 void releaseDC() {
-    WordView args = hookArgs();
-    if (argAt(args, 1) != displayObject) unsupported();
+    ArgumentView args = hookArguments();
+    if (args.argAddr(1) != displayObject) unsupported();
     releaseBackSurfaceDC();
     returnFromHook();
 }
 
 void ignoreDisplayCall() {
-    WordView args = hookArgs();
-    if (!isDisplay(argAt(args, 1))) unsupported();
+    ArgumentView args = hookArguments();
+    if (!isDisplay(args.argAddr(1))) unsupported();
     returnFromHook();
 }
 
 // Accepts only the whole screen.
 void checkFullScreenRect() {
-    WordView args = hookArgs();
-    if (!isDisplay(argAt(args, 1)) || args.get(2) != 0 || args.get(3) != 0 || args.get(4) != 640 ||
-        args.get(5) != 480)
+    ArgumentView args = hookArguments();
+    if (!isDisplay(args.argAddr(1)) || args.arg32(2).v != 0 || args.arg32(3).v != 0 ||
+        args.arg32(4).v != 640 || args.arg32(5).v != 480)
         unsupported();
     returnFromHook();
 }

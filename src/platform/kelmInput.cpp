@@ -4,8 +4,7 @@
 #include <cstring>
 #include <optional>
 
-#include "engine/graphics.h"
-#include "engine/window.h"
+#include "engine/engine.h"
 #include "machine/machineState.h"
 
 namespace platform {
@@ -40,11 +39,9 @@ constexpr uint32_t secondWatchedOffset = 0xA4;
 
 constexpr Addr refreshContinuation{0x40449e};
 
-uint32_t readDword(Addr address) { return machine::readMemory32(false, address).v; }
-
 // The object named by the poll's one argument, which must be ours.
 Addr polledObject() {
-    Addr object{hookArgs().get(1)};
+    Addr object = hookArguments().argAddr(1);
     if (object.isNull() || object != dxInputObject) throw ProgramException("Unsupported argument");
     return object;
 }
@@ -77,20 +74,14 @@ void filterLeftButton(bool& left) {
 // ---- Hooks ---------------------------------------------------------------------
 
 void createDXInput() {
-    if (!dxInputObject.isNull()) throw ProgramException("DXInput object already created");
-    uint8_t* global = machine::hostPointer4(dxInputObjectGlobal);
-    dxInputObject = machine::allocate(dxInputObjectSize);
-    machine::storeLe32(global, dxInputObject.v);
+    createLibraryObject(dxInputObject, dxInputObjectGlobal, dxInputObjectSize,
+                        "DXInput object already created");
     continueAfter(142);
 }
 
 // Continues into the draw object's release hook at 0x4012eb.
 void releaseDXInput() {
-    if (dxInputObject.isNull()) throw ProgramException("DXInput object not created");
-    uint8_t* global = machine::hostPointer4(dxInputObjectGlobal);
-    machine::free(dxInputObject);
-    dxInputObject = Addr{0};
-    machine::storeLe32(global, 0);
+    releaseLibraryObject(dxInputObject, dxInputObjectGlobal, "DXInput object not created");
     continueAfter(33);  // to 0x4012eb
 }
 

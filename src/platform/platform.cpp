@@ -5,7 +5,7 @@
 #include <unordered_map>
 
 #include "PELoader/program.h"
-#include "engine/timer.h"
+#include "engine/engine.h"
 #include "log.h"
 #include "machine/machineState.h"
 #include "platform/string.h"

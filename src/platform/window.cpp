@@ -1,6 +1,6 @@
 #include "platform/window.h"
 
-#include "engine/timer.h"
+#include "engine/engine.h"
 #include "machine/machineState.h"
 
 namespace platform {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "engine/image.h"
@@ -69,6 +71,48 @@ TEST(BitmapAcceptance, OnlyBottomUp24BitWithoutColourTable) {
         c.change(info);
         EXPECT_FALSE(isSupportedBitmap(info)) << c.what;
     }
+}
+
+// The first bytes of a BMP file: the file header, then an info header of
+// headerSize bytes with the picture's size.
+std::vector<uint8_t> bitmapHeader(uint32_t headerSize, int32_t width, int32_t height) {
+    std::vector<uint8_t> bytes(14 + headerSize, 0);
+    bytes[0] = 'B';
+    bytes[1] = 'M';
+    std::memcpy(&bytes[14], &headerSize, 4);
+    if (headerSize == 12) {
+        const uint16_t sides[2] = {static_cast<uint16_t>(width), static_cast<uint16_t>(height)};
+        std::memcpy(&bytes[18], sides, 4);
+    } else {
+        std::memcpy(&bytes[18], &width, 4);
+        std::memcpy(&bytes[22], &height, 4);
+    }
+    return bytes;
+}
+
+TEST(BitmapHeader, APictureLargerThanATextureIsToldFromTheHeader) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        bool oversized;
+    } cases[] = {
+        {"at the limit", bitmapHeader(40, 16384, 16384), false},
+        {"one wider", bitmapHeader(40, 16385, 1), true},
+        {"one higher", bitmapHeader(40, 1, 16385), true},
+        {"one higher, top-down", bitmapHeader(40, 1, -16385), true},
+        {"top-down at the limit", bitmapHeader(40, 16384, -16384), false},
+        {"the smallest height", bitmapHeader(124, 1, INT32_MIN), true},
+        {"a million wide", bitmapHeader(124, 1000000, 1000000), true},
+        {"core header at the limit", bitmapHeader(12, 16384, 16384), false},
+        {"core header, wider", bitmapHeader(12, 40000, 1), true},
+        {"not BM", [] { auto b = bitmapHeader(40, 20000, 1); b[0] = 'X'; return b; }(), false},
+        {"cut before the height", [] { auto b = bitmapHeader(40, 1, 20000); b.resize(25); return b; }(), false},
+        {"empty", {}, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(isOversizedBitmapHeader(c.bytes.data(), std::min(c.bytes.size(), bitmapHeaderPeekSize), 16384),
+                  c.oversized)
+            << c.what;
 }
 
 TEST(BitmapRows, EveryWidthModulo4KeepsItsColours) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <png.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -18,6 +19,7 @@ namespace {
 constexpr uint32_t separator = 0xFF00FF00;  // bytes 0, 255, 0, 255
 constexpr uint32_t ink = 0xFFFFFFFF;
 constexpr uint32_t clear = 0x00000000;
+constexpr uint32_t textureLimit = 16384;  // the context's largest texture side
 
 // A font image: top row with separators at the given columns, the rest a
 // pattern that tells the rows apart.
@@ -73,9 +75,9 @@ protected:
         return path;
     }
     // The log after a load that must end the program with fileSystem.
-    std::string failedLoadLog(const std::string& path) {
+    std::string failedLoadLog(const std::string& path, uint32_t maxSize = textureLimit) {
         try {
-            decodeFont(path);
+            decodeFont(path, maxSize);
             ADD_FAILURE() << "the font was accepted";
         } catch (const app::AbortProgramException& e) {
             EXPECT_EQ(e.type, app::ErrorType::fileSystem);
@@ -131,7 +133,7 @@ TEST(Glyphs, FlipReversesTheRows) {
 TEST_F(FontFile, A128GlyphFontIsSplitAndFlipped) {
     const uint32_t width = 127 * 4 + 3, height = 5;  // 127 separators
     std::vector<uint32_t> pixels = fontPixels(width, height, separatorsEvery(127, 4));
-    DecodedFont font = decodeFont(write(encodePng(width, height, pixels)));
+    DecodedFont font = decodeFont(write(encodePng(width, height, pixels)), textureLimit);
     EXPECT_EQ(font.width, width);
     EXPECT_EQ(font.height, height);
     ASSERT_EQ(font.glyphs.size(), 128u);
@@ -182,6 +184,42 @@ TEST_F(FontFile, UnreadableFilesAreRefused) {
     }
     app::initLog(dir.string());
     EXPECT_EQ(failedLoadLog((dir / "missing.png").string()), "Unable to load Font.png\n");
+}
+
+// The header is checked before anything is allocated for the pixels.
+TEST_F(FontFile, AFontLargerThanATextureIsRefused) {
+    const uint32_t width = 127 * 2 + 1;  // 128 glyphs
+    auto font = [&](uint32_t height) {
+        return encodePng(width, height, fontPixels(width, height, separatorsEvery(127, 2)));
+    };
+    const std::vector<uint8_t> tall = font(300), wide = font(3);
+    struct Case { const std::vector<uint8_t>& png; uint32_t maxSize; bool accepted; } cases[] = {
+        {tall, 300, true}, {tall, 299, false}, {wide, width, true}, {wide, width - 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.maxSize);
+        std::string path = write(c.png);
+        app::initLog(dir.string());
+        if (c.accepted)
+            EXPECT_EQ(decodeFont(path, c.maxSize).width, width);
+        else
+            EXPECT_EQ(failedLoadLog(path, c.maxSize), "Unable to load Font.png\n");
+        app::resetLogForTests();
+        app::resetErrorsForTests();
+    }
+
+    // A header that claims 1,000,000 x 1,000,000 pixels (4 TB of them) in a
+    // small file: refused from the header alone.
+    std::vector<uint8_t> huge = tall;
+    for (size_t at : {16, 20}) {
+        const uint32_t side = 1000000;
+        for (int i = 0; i < 4; ++i) huge[at + i] = static_cast<uint8_t>(side >> (24 - 8 * i));
+    }
+    const uint32_t crc = static_cast<uint32_t>(crc32(0, huge.data() + 12, 17));  // "IHDR" and its data
+    for (int i = 0; i < 4; ++i) huge[29 + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+    std::string path = write(huge);
+    app::initLog(dir.string());
+    EXPECT_EQ(failedLoadLog(path), "Unable to load Font.png\n");
 }
 
 TEST(TextLayout, PenMovesByGlyphWidthPlusOne) {

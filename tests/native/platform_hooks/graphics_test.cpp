@@ -204,7 +204,7 @@ TEST_F(GraphicsTest, PictureNameChoosesTheLoadingRoad) {
         fakeEngine::clearCalls();
         makeLayer(emptyLayer, c.name, drawObject);
         std::string expected = std::string(c.inMemory ? "loadImageInMemory(\"" : "loadImage(\"") + c.name + "\")";
-        EXPECT_EQ(calls(), std::vector<std::string>{expected});
+        EXPECT_EQ(calls().back(), expected);
     }
 }
 
@@ -303,10 +303,71 @@ TEST_F(GraphicsTest, CreateLayerResetsTheRecordAndZeroesTheObject) {
     EXPECT_EQ(readBytes(shipLayer, 96), std::vector<uint8_t>(96, 0));
     EXPECT_EQ(refused(blitLayer, {shipLayer, display, 0, 0}).message, "Invalid layer");
     hook(setTransparentColour, {shipLayer, 1});  // no texture any more
+    EXPECT_EQ(calls(), std::vector<std::string>{"deleteTexture(1)"});
 
+    fakeEngine::clearCalls();
     EXPECT_EQ(refused(createLayer, {display, 0}).message, "Unsupported argument");
-    EXPECT_EQ(refused(createLayer, {shipLayer, 1}).message, "Unsupported argument");
+    EXPECT_EQ(refused(createLayer, {screenLayer, 1}).message, "Unsupported argument");
     EXPECT_TRUE(calls().empty());
+}
+
+// ---- Textures: deleted once no layer can draw with them ------------------------
+
+TEST_F(GraphicsTest, AReloadDeletesTheTextureItReplaces) {
+    makeScene();  // ship texture 1, screen texture 2
+    writeString(nameAt, "pics\\ship.bmp");
+    hook(loadLayerImage, {shipLayer, nameAt, drawObject, 0, 0});
+    EXPECT_EQ(calls(), (std::vector<std::string>{"loadImage(\"pics\\ship.bmp\")", "deleteTexture(1)"}));
+    for (int i = 0; i < 999; ++i) hook(loadLayerImage, {shipLayer, nameAt, drawObject, 0, 0});
+    EXPECT_EQ(callsOf("deleteTexture").size(), 1000u);
+    EXPECT_EQ(fakeEngine::liveTextures(), (std::vector<uint32_t>{2, 1002}));
+    fakeEngine::clearCalls();
+    hook(blitLayer, {shipLayer, display, 0, 0});
+    EXPECT_EQ(calls(), std::vector<std::string>{"drawSprite(0, 430, 100, 50, 1002, 0, 0)"});
+}
+
+TEST_F(GraphicsTest, TheLayerTakesItsTextureAlongWhenItGoes) {
+    struct Case {
+        const char* what;
+        void (*act)(uint32_t drawObject);
+        bool deletesTheShipTexture;
+    };
+    const Case cases[] = {
+        {"createLayer over a loaded layer", [](uint32_t) { hook(createLayer, {shipLayer, 0}); }, true},
+        {"destroyLayer of a loaded layer", [](uint32_t) { hook(destroyLayer, {shipLayer, 0}); }, true},
+        {"createLayer over an in-memory layer", [](uint32_t) { hook(createLayer, {memoryLayer, 0}); }, false},
+        {"destroyLayer of a layer never loaded", [](uint32_t) { hook(destroyLayer, {emptyLayer, 0}); }, false},
+        // The in-memory road leaves the texture to the layer, still drawn.
+        {"in-memory load into a loaded layer",
+         [](uint32_t drawObject) {
+             writeString(nameAt, memoryPicture);
+             hook(loadLayerImage, {shipLayer, nameAt, drawObject, 0, 0});
+         },
+         false},
+        // Layers outlive the draw object: the game draws them again once it
+        // has made a new one.
+        {"the draw object released", [](uint32_t) { runInline(releaseDXDraw); }, false},
+    };
+    makeScene();
+    for (const Case& c : cases) {
+        makeLayer(shipLayer, "pics\\ship.bmp", drawObject);
+        makeLayer(memoryLayer, memoryPicture, drawObject);
+        makeLayer(emptyLayer, nullptr, drawObject);
+        const uint32_t ship = fakeEngine::lastTexture();
+        fakeEngine::clearCalls();
+        c.act(drawObject);
+        if (c.deletesTheShipTexture) {
+            EXPECT_EQ(callsOf("deleteTexture"), std::vector<std::string>{app::format("deleteTexture(%u)", ship)}) << c.what;
+            continue;
+        }
+        EXPECT_EQ(callsOf("deleteTexture"), std::vector<std::string>{}) << c.what;
+        if (readDword(dxDrawGlobal) == 0) drawObject = makeDrawObject();
+        fakeEngine::clearCalls();
+        hook(blitLayer, {shipLayer, display, 0, 0});
+        ASSERT_EQ(calls().size(), 1u) << c.what;
+        EXPECT_TRUE(calls()[0].ends_with(app::format(", %u, 0, 0)", ship))) << c.what << ": " << calls()[0];
+    }
+    EXPECT_EQ(fakeEngine::liveTextures(), (std::vector<uint32_t>{2, fakeEngine::lastTexture()}));
 }
 
 // ---- Destroying a layer: the game's own clean-up routines run first ----------------

@@ -2,12 +2,11 @@
 
 #include <deque>
 #include <map>
+#include <set>
+#include <stdexcept>
 
-#include "engine/graphics.h"
-#include "engine/image.h"
-#include "engine/text.h"
-#include "engine/timer.h"
-#include "engine/window.h"
+#include "engine/engine.h"
+#include "engine/graphics.h"  // initViewport, which the start-up calls
 #include "errors.h"
 #include "types.h"
 
@@ -36,6 +35,7 @@ int32_t gameOffsetY = 0;
 int32_t gameDivisor = 1;
 std::map<std::string, Picture> pictures;
 uint32_t textureCount = 0;
+std::set<uint32_t> live;
 
 void record(const std::string& line) { recorded.push_back(line); }
 
@@ -68,6 +68,7 @@ void reset() {
     gameDivisor = 1;
     pictures.clear();
     textureCount = 0;
+    live.clear();
 }
 
 const std::vector<std::string>& calls() { return recorded; }
@@ -120,12 +121,23 @@ void addImage(const std::string& path, uint32_t width, uint32_t height,
 
 uint32_t lastTexture() { return textureCount; }
 
+std::vector<uint32_t> liveTextures() { return {live.begin(), live.end()}; }
+
+namespace {
+
+void requireLive(uint32_t texture, const char* call) {
+    if (live.count(texture) == 0)
+        throw std::logic_error(app::format("%s of texture %u, which is not live", call, texture));
+}
+
+}  // namespace
+
 }  // namespace fakeEngine
 
-// ---- The engine calls of the platform layer and the start-up ----------------------
-// Only these sixteen: the rest of the engine never runs in native platform
-// tests. Defined by qualified name, so a signature that drifts from the
-// engine's headers fails to compile here.
+// ---- engine/engine.h, and initViewport for the start-up ------------------------------
+// Defined by qualified name, so a function that engine/engine.h does not
+// declare, or whose signature drifts from it, fails to compile here; one that
+// it declares and this file lacks fails to link with the platform layer.
 
 using app::format;
 using fakeEngine::record;
@@ -138,6 +150,7 @@ void engine::drawSprite(int32_t x, int32_t y, int32_t width, int32_t height, uin
                         int32_t srcX, int32_t srcY) {
     record(format("drawSprite(%d, %d, %d, %d, %u, %d, %d)", x, y, width, height, texture, srcX,
                   srcY));
+    fakeEngine::requireLive(texture, "drawSprite");
 }
 
 void engine::drawRectangle(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t colour) {
@@ -154,7 +167,14 @@ engine::Image engine::loadImage(const std::string& path, std::optional<uint32_t>
     if (colourKey) record(format("loadImage(\"%s\", 0x%x)", path.c_str(), *colourKey));
     else record(format("loadImage(\"%s\")", path.c_str()));
     const fakeEngine::Picture& picture = fakeEngine::findPicture(path);
-    return engine::Image(picture.width, picture.height, ++fakeEngine::textureCount);
+    fakeEngine::live.insert(++fakeEngine::textureCount);
+    return engine::Image(picture.width, picture.height, fakeEngine::textureCount);
+}
+
+void engine::deleteTexture(uint32_t texture) {
+    record(format("deleteTexture(%u)", texture));
+    fakeEngine::requireLive(texture, "deleteTexture");
+    fakeEngine::live.erase(texture);
 }
 
 std::shared_ptr<engine::ImageInMemory> engine::loadImageInMemory(const std::string& path) {

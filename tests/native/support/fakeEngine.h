@@ -1,13 +1,10 @@
-// A recording stand-in for the engine (src/engine/*.h) in native tests.
+// A recording stand-in for the engine in native tests.
 //
-// Link fakeEngine.cpp instead of the real engine. It defines the fifteen
-// engine functions the platform layer calls (clearScreen, drawSprite,
-// drawRectangle, drawText, loadImage, loadImageInMemory, swapBuffers,
-// waitForNextFrame, processMessages, quitWindow, keyStates, getMouseButtons,
-// getCursorPosition, windowToGame, currentTime) and the one the start-up
-// calls before the guest runs (initViewport). Every one of them is
-// recorded, in order, as one line "name(arguments)" (numbers in decimal,
-// text in double quotes), and the values the engine would report are
+// Link fakeEngine.cpp instead of the real engine. It defines every function
+// of engine/engine.h, the engine as the platform layer reaches it, and the one
+// engine call the start-up makes before the guest runs (initViewport). Every
+// call is recorded, in order, as one line "name(arguments)" (numbers in
+// decimal, text in double quotes), and the values the engine would report are
 // scripted here. reset() before each test forgets both.
 #pragma once
 
@@ -52,5 +49,9 @@ void addImage(const std::string& path, uint32_t width, uint32_t height,
               std::vector<uint8_t> pixels);
 // loadImage numbers its textures 1, 2, ... in the order it makes them.
 uint32_t lastTexture();
+// The textures loadImage made and deleteTexture has not deleted. Deleting a
+// texture that is not live, or drawing with one, is a fault of the caller:
+// std::logic_error.
+std::vector<uint32_t> liveTextures();
 
 }  // namespace fakeEngine

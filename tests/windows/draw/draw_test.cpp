@@ -161,6 +161,21 @@ TEST_F(Draw, UnloadablePicturesEndTheProgram) {
     }
 }
 
+TEST_F(Draw, PicturesLargerThanATextureEndTheProgram) {
+    const int32_t limit = static_cast<int32_t>(engine::maxTextureSize());
+    ASSERT_GE(limit, 1024);
+    const std::string atLimit = writePicture("limit.bmp", patternPicture(limit, 1, 0));
+    EXPECT_EQ(engine::loadImage(atLimit).width, static_cast<uint32_t>(limit));
+    EXPECT_EQ(engine::loadImageInMemory(atLimit)->width, static_cast<uint32_t>(limit));
+    const std::string wider = writePicture("wider.bmp", patternPicture(limit + 1, 1, 0));
+    const std::string higher = writePicture("higher.bmp", patternPicture(1, limit + 1, 0));
+    for (const std::string& path : {wider, higher}) {
+        EXPECT_EQ(abortLog([&] { engine::loadImage(path); }), "Unable to load image file '" + path + "'.\r\n");
+        EXPECT_EQ(abortLog([&] { engine::loadImageInMemory(path); }),
+                  "Unable to load image file '" + path + "'.\r\n");
+    }
+}
+
 TEST_F(Draw, FontVariants) {
     const std::string fontFolder = freshFolder("qz-engine-font-variants");
     const std::string path = app::joinPath(fontFolder, "font.png");
@@ -174,6 +189,13 @@ TEST_F(Draw, FontVariants) {
     writeFile(path, pngFile(makeFont(5, 127).image));
     EXPECT_EQ(abortLog([&] { engine::loadFont(fontFolder); }),
               "Font.png is not a valid font image\r\n");
+
+    // 128 glyphs, one column wider than the largest texture.
+    const int32_t width = static_cast<int32_t>(engine::maxTextureSize()) + 1;
+    Picture wide{width, 2, std::vector<uint32_t>(static_cast<size_t>(width) * 2, 0xFFFFFFFF)};
+    for (int32_t x = 1; x <= 127; ++x) wide.pixels[x * 2] = 0xFF00FF00;  // separators
+    writeFile(path, pngFile(wide));
+    EXPECT_EQ(abortLog([&] { engine::loadFont(fontFolder); }), "Unable to load Font.png\r\n");
 }
 
 TEST_F(Draw, FontInANonAsciiFolder) {
