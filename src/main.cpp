@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "PELoader/loader.h"
+#include "peloader/loader.h"
 #include "engine/display.h"
 #include "engine/graphics.h"
 #include "engine/text.h"

@@ -2,7 +2,7 @@
 // Windows header, so that native tests run the program's own sequence. Apart
 // from startup.cpp, so that a user of the small start-up helpers links
 // without the platform and machine packages.
-#include "PELoader/program.h"
+#include "peloader/program.h"
 #include "engine/graphics.h"
 #include "errors.h"
 #include "game/patch.h"

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "PELoader/program.h"
+#include "peloader/program.h"
 #include "types.h"
 
 namespace machine {

@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-#include "PELoader/program.h"
+#include "peloader/program.h"
 #include "machine/binding.h"
 #include "machine/executer.h"
 #include "machine/machineState.h"

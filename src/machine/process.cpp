@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "PELoader/program.h"
+#include "peloader/program.h"
 #include "machine/machineState.h"
 
 namespace machine {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "PELoader/program.h"
+#include "peloader/program.h"
 #include "engine/engine.h"
 #include "log.h"
 #include "machine/machineState.h"

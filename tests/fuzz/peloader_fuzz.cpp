@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "PELoader/loader.h"
+#include "peloader/loader.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "PELoader/program.h"
+#include "peloader/program.h"
 #include "guestFixture.h"
 
 namespace {

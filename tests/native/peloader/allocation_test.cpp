@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <new>
 
-#include "PELoader/loader.h"
+#include "peloader/loader.h"
 #include "peImage.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "PELoader/loader.h"
+#include "peloader/loader.h"
 #include "peImage.h"
 
 using namespace peloader;

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "PELoader/program.h"
+#include "peloader/program.h"
 
 using namespace peloader;
 

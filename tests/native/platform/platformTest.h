@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "PELoader/program.h"
+#include "peloader/program.h"
 #include "errors.h"
 #include "fakeEngine.h"
 #include "guestCall.h"

@@ -2,7 +2,7 @@
 // the image set-up, calls through them, and the ends of a run.
 #include <gtest/gtest.h>
 
-#include "PELoader/program.h"
+#include "peloader/program.h"
 #include "fakeEngine.h"
 #include "guestFixture.h"
 #include "log.h"

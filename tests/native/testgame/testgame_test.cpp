@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "PELoader/loader.h"
-#include "PELoader/program.h"
+#include "peloader/loader.h"
+#include "peloader/program.h"
 #include "errors.h"
 #include "fakeEngine.h"
 #include "log.h"

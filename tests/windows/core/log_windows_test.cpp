@@ -3,7 +3,7 @@
 
 #include "files.h"
 #include "log.h"
-#include "windows_test_support.h"
+#include "windowsTestSupport.h"
 
 namespace {
 

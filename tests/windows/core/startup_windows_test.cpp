@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "main.h"
-#include "windows_test_support.h"
+#include "windowsTestSupport.h"
 
 namespace {
 

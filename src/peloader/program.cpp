@@ -1,4 +1,4 @@
-#include "PELoader/program.h"
+#include "peloader/program.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "PELoader/program.h"
+#include "peloader/program.h"
 #include "types.h"
 
 namespace peloader {

@@ -1,4 +1,4 @@
-#include "windows_test_support.h"
+#include "windowsTestSupport.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "PELoader/loader.h"
+#include "peloader/loader.h"
 
 #include <algorithm>
 #include <cstdio>
