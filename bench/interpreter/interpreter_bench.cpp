@@ -17,15 +17,16 @@
 #include <string>
 #include <vector>
 
+#include "guestLayout.h"
 #include "machine/executer.h"
 #include "machine/machineState.h"
 
 namespace {
 
-constexpr uint32_t stackStart = 0x100000;
-constexpr uint32_t stackSize = 0x10000;
-constexpr uint32_t codeStart = 0x401000;
-constexpr uint32_t dataStart = 0x500000;
+using guestLayout::codeStart;
+using guestLayout::dataStart;
+using guestLayout::stackSize;
+using guestLayout::stackStart;
 constexpr uint32_t dataSize = 0x10000;
 
 struct Kernel {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "guestLayout.h"
 #include "machine/binding.h"
 #include "machine/executer.h"
 #include "machine/machineState.h"
@@ -20,8 +21,8 @@ namespace {
 
 using namespace machine;
 
-constexpr Addr codeAddress{0x401000};
-constexpr Addr nativeAddress{0xF0001000};
+constexpr Addr codeAddress{guestLayout::codeStart};
+constexpr Addr nativeAddress{guestLayout::firstNativeFunction};
 
 // 401000  mov eax, [esi]       8B 06
 // 401002  add ebx, eax         01 C3
@@ -43,10 +44,16 @@ void unusedHook() {}
 
 Addr heapData;
 
+// A stack of a game's size (a megabyte) at the stack's address, esp at its top.
+void addGameStack() {
+    constexpr uint32_t gameStackSize = 0x100000;
+    addMemoryBlock(Addr{guestLayout::stackStart}, std::vector<uint8_t>(gameStackSize), false);
+    state.esp = Val32{guestLayout::stackStart + gameStackSize};
+}
+
 void buildMachine() {
     resetMachineForTests();
-    addMemoryBlock(Addr{0x100000}, std::vector<uint8_t>(0x100000), false);
-    state.esp = Val32{0x200000};
+    addGameStack();
     std::vector<uint8_t> code(0x40000, 0xCC);
     std::memcpy(code.data(), countedLoop, sizeof countedLoop);
     std::memcpy(code.data() + 0x100, callLoop, sizeof callLoop);
@@ -57,7 +64,7 @@ void buildMachine() {
     heapData = allocate(4096);
     // Handlers as a game binds them: imports at reserved addresses, hooks in the code.
     for (uint32_t i = 0; i < 0x11; ++i)
-        bindFunction("kernel32.dll", "F" + std::to_string(i), Addr{0xF0001000 + i},
+        bindFunction("kernel32.dll", "F" + std::to_string(i), Addr{nativeAddress.v + i},
                      i == 0 ? nativeReturn : unusedHook);
     for (uint32_t i = 0; i < 40; ++i) bindHook(Addr{0x412CA0 + 0x100 * i}, unusedHook);
 }
@@ -65,8 +72,7 @@ void buildMachine() {
 // A machine for the call loop: its import slot lies in a section at 0x402000.
 void buildCallMachine() {
     resetMachineForTests();
-    addMemoryBlock(Addr{0x100000}, std::vector<uint8_t>(0x100000), false);
-    state.esp = Val32{0x200000};
+    addGameStack();
     std::vector<uint8_t> code(0x1000, 0xCC);
     std::memcpy(code.data() + 0x100, callLoop, sizeof callLoop);
     addMemoryBlock(codeAddress, code, true);

@@ -30,17 +30,18 @@
 #include <vector>
 
 #include "guestFixture.h"
+#include "guestLayout.h"
 #include "machine/executer.h"
 #include "machine/machineState.h"
 
 namespace {
 
-constexpr uint32_t stackStart = 0x100000;
-constexpr uint32_t stackSize = 0x10000;
-constexpr uint32_t codeStart = 0x401000;
+using guestLayout::codeStart;
+using guestLayout::dataStart;
+using guestLayout::stackSize;
+using guestLayout::stackStart;
 constexpr uint32_t codeSize = 0x2000;
 constexpr uint32_t here = 0x402000;  // where each instruction is placed
-constexpr uint32_t dataStart = 0x500000;
 constexpr uint32_t dataSize = 0x1000;
 constexpr uint32_t tebSize = 48;
 constexpr uint32_t codeWindow = 16;  // the instance and RETs after it

@@ -7,7 +7,7 @@ namespace {
 
 using namespace machine;
 
-constexpr uint32_t exitProcessAddress = 0xF0001000;
+constexpr uint32_t exitProcessAddress = guestLayout::firstNativeFunction;
 int exitProcessCalls = 0;
 void exitProcessHandler() {
     ++exitProcessCalls;

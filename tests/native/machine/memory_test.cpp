@@ -10,6 +10,9 @@ using namespace machine;
 
 class MemoryTest : public guest::GuestTest {};
 
+constexpr uint32_t mapped = guestLayout::mappedMemory;
+constexpr uint32_t reserved = guestLayout::reservedStart;
+
 std::string lookupError(uint32_t address, uint32_t size) {
     return app::format("Attempted to lookup invalid memory address: 0x%x  size: %u", address, size);
 }
@@ -54,7 +57,7 @@ TEST_F(MemoryTest, BlockSearchBoundaries) {
         {0x500010, 1, -1},
         {0x4FFFFF, 1, -1},
         {0xEFFFFFFF, 1, -1},
-        {0xF0000000, 0, -1},  // reserved addresses are never memory
+        {reserved, 0, -1},  // reserved addresses are never memory
         {0xFFFFFFF0, 4, -1},
     };
     for (const Case& c : cases) {
@@ -71,7 +74,7 @@ TEST_F(MemoryTest, BlockSearchBoundaries) {
     EXPECT_EQ(findBlockIndex(Addr{0x500004}), 1);
     EXPECT_EQ(findBlockIndex(Addr{0x500010}), 3);
     EXPECT_EQ(guest::errorOf([] { findBlockIndex(Addr{0x500009}); }), indexError(0x500009));
-    EXPECT_EQ(guest::errorOf([] { findBlockIndex(Addr{0xF0000000}); }), indexError(0xF0000000));
+    EXPECT_EQ(guest::errorOf([] { findBlockIndex(Addr{reserved}); }), indexError(reserved));
 }
 
 TEST_F(MemoryTest, WrappingLengthIsAcceptedBySearchButRefusedByEveryAccess) {
@@ -136,7 +139,7 @@ TEST_F(MemoryTest, FetchReadsOnlyTheCodeBlock) {
     };
     const Case outside[] = {
         {0x401005, 1}, {0x401004, 2}, {0x401002, 4}, {0x400FFF, 1},
-        {0x100000, 1},  // the stack is memory, but not code
+        {guestLayout::stackStart, 1},  // the stack is memory, but not code
         {0xFFFFFFFF, 1}, {0xFFFFFFFE, 4},  // no wrap-around into the block
     };
     for (const Case& c : outside) {
@@ -166,24 +169,25 @@ TEST_F(MemoryTest, LastCodeBlockAddedIsTheOneFetchedFrom) {
 // ---- Stack ------------------------------------------------------------------
 
 TEST_F(MemoryTest, PushPopAndTheStackFloor) {
-    state.esp.v = 0x100008;
+    constexpr uint32_t stackFloor = guestLayout::stackStart;
+    state.esp.v = stackFloor + 8;
     push32(Val32{0x11111111});
     push32(Val32{0x22222222});
-    EXPECT_EQ(state.esp.v, 0x100000u);
+    EXPECT_EQ(state.esp.v, stackFloor);
     EXPECT_EQ(guest::errorOf([] { push32(Val32{0x33333333}); }), "Stack overflow");
-    EXPECT_EQ(state.esp.v, 0x0FFFFCu);  // left lowered
-    state.esp.v = 0x100000;
+    EXPECT_EQ(state.esp.v, stackFloor - 4);  // left lowered
+    state.esp.v = stackFloor;
     EXPECT_EQ(pop32().v, 0x22222222u);
-    EXPECT_EQ(state.esp.v, 0x100004u);
+    EXPECT_EQ(state.esp.v, stackFloor + 4);
     state.eip = Addr{0x1234};
     returnToGuest();
     EXPECT_EQ(state.eip.v, 0x11111111u);
-    EXPECT_EQ(state.esp.v, 0x100008u);
+    EXPECT_EQ(state.esp.v, stackFloor + 8);
 
-    state.esp.v = 0x10FFFE;  // a pop that crosses the stack's end changes nothing
-    EXPECT_EQ(guest::errorOf([] { pop32(); }), lookupError(0x10FFFE, 4));
-    EXPECT_EQ(guest::errorOf([] { returnToGuest(); }), lookupError(0x10FFFE, 4));
-    EXPECT_EQ(state.esp.v, 0x10FFFEu);
+    state.esp.v = guestLayout::stackTop - 2;  // a pop that crosses the stack's end changes nothing
+    EXPECT_EQ(guest::errorOf([] { pop32(); }), lookupError(guestLayout::stackTop - 2, 4));
+    EXPECT_EQ(guest::errorOf([] { returnToGuest(); }), lookupError(guestLayout::stackTop - 2, 4));
+    EXPECT_EQ(state.esp.v, guestLayout::stackTop - 2);
     EXPECT_EQ(state.eip.v, 0x11111111u);
 }
 
@@ -275,20 +279,20 @@ TEST_F(MemoryTest, SecondFreeOfAQueuedBlockChangesNothing) {
 // gap (each step is under 2^31, so each raises the next start).
 TEST_F(MemoryTest, HeapNeverGrowsIntoTheMappedBlock) {
     addMemoryBlock(Addr{0x80000000}, {}, false);
-    addMemoryBlock(Addr{0xDFFFF000}, {}, false);
+    addMemoryBlock(Addr{mapped - 0x1000}, {}, false);
     size_t blockCount = memoryBlocks().size();
     EXPECT_EQ(guest::errorOf([] { allocate(4097); }), "Out of guest memory");
     EXPECT_EQ(memoryBlocks().size(), blockCount);
     Addr last = allocate(4096);  // ends exactly at 0xE0000000
-    EXPECT_EQ(last.v, 0xDFFFF000u);
+    EXPECT_EQ(last.v, mapped - 0x1000);
     EXPECT_EQ(guest::errorOf([] { allocate(0); }), "Out of guest memory");
     EXPECT_EQ(memoryBlocks().size(), blockCount + 1);
     free(last);
     EXPECT_EQ(allocate(4096), last);  // reuse needs no new address
     std::vector<uint8_t> host(16, 0x55);
     addMappedMemory(host);
-    EXPECT_EQ(readMemory8(false, Addr{0xDFFFFFFF}).v, 0u);
-    EXPECT_EQ(readMemory8(false, Addr{0xE0000000}).v, 0x55u);
+    EXPECT_EQ(readMemory8(false, Addr{mapped - 1}).v, 0u);
+    EXPECT_EQ(readMemory8(false, Addr{mapped}).v, 0x55u);
 }
 
 TEST_F(MemoryTest, AllocationLimitAndCopy) {
@@ -308,48 +312,48 @@ TEST_F(MemoryTest, AllocationLimitAndCopy) {
 
 TEST_F(MemoryTest, MappedBlockAliasesHostBytes) {
     std::vector<uint8_t> host(64);
-    EXPECT_EQ(addMappedMemory(host).v, 0xE0000000u);
-    writeMemory32(false, Addr{0xE0000010}, Val32{0x04030201});
+    EXPECT_EQ(addMappedMemory(host).v, mapped);
+    writeMemory32(false, Addr{mapped + 0x10}, Val32{0x04030201});
     EXPECT_EQ(host[0x10], 1);
     EXPECT_EQ(host[0x13], 4);
     host[0x3F] = 0x77;
-    EXPECT_EQ(readMemory8(false, Addr{0xE000003F}).v, 0x77u);
-    EXPECT_EQ(guest::errorOf([] { readMemory8(false, Addr{0xE0000040}); }),
-              lookupError(0xE0000040, 1));
+    EXPECT_EQ(readMemory8(false, Addr{mapped + 0x3F}).v, 0x77u);
+    EXPECT_EQ(guest::errorOf([] { readMemory8(false, Addr{mapped + 0x40}); }),
+              lookupError(mapped + 0x40, 1));
     // A range past 2^32 wraps into the mapped block's test, never into its bytes.
     EXPECT_EQ(guest::errorOf([] { readMemory8(false, Addr{0xFFFFFFFF}); }),
               lookupError(0xFFFFFFFF, 1));
     EXPECT_EQ(guest::errorOf([] { hostSliceToEnd(Addr{0xFFFFFFFF}); }),
               lookupError(0xFFFFFFFF, 1));
-    EXPECT_FALSE(isValidAddress(Addr{0xE0000000}));  // the dump does not look there
+    EXPECT_FALSE(isValidAddress(Addr{mapped}));  // the dump does not look there
 
     std::vector<uint8_t> other(8);
     EXPECT_EQ(guest::errorOf([&] { addMappedMemory(other); }),
               "Multiple mapped-memory blocks not supported");
-    EXPECT_EQ(guest::errorOf([] { removeMappedMemory(Addr{0xE0000004}); }),
+    EXPECT_EQ(guest::errorOf([] { removeMappedMemory(Addr{mapped + 0x4}); }),
               "Invalid mapped-memory address");
-    removeMappedMemory(Addr{0xE0000000});
-    EXPECT_EQ(guest::errorOf([] { removeMappedMemory(Addr{0xE0000000}); }),
+    removeMappedMemory(Addr{mapped});
+    EXPECT_EQ(guest::errorOf([] { removeMappedMemory(Addr{mapped}); }),
               "Invalid mapped-memory address");
-    EXPECT_EQ(guest::errorOf([] { readMemory8(false, Addr{0xE0000000}); }),
-              lookupError(0xE0000000, 1));
-    EXPECT_EQ(addMappedMemory(other).v, 0xE0000000u);
+    EXPECT_EQ(guest::errorOf([] { readMemory8(false, Addr{mapped}); }),
+              lookupError(mapped, 1));
+    EXPECT_EQ(addMappedMemory(other).v, mapped);
 }
 
 TEST_F(MemoryTest, MappedBlockIsSearchedFirst) {
     // A heap that has grown up to the mapped address: the mapped block wins.
-    guest::addData(Addr{0xDFFFF000}, std::vector<uint8_t>(0x2000, 0xAA));
-    EXPECT_EQ(readMemory8(false, Addr{0xE0000000}).v, 0xAAu);
+    guest::addData(Addr{mapped - 0x1000}, std::vector<uint8_t>(0x2000, 0xAA));
+    EXPECT_EQ(readMemory8(false, Addr{mapped}).v, 0xAAu);
     std::vector<uint8_t> host(16, 0x55);
     addMappedMemory(host);
     for (int pass = 0; pass < 2; ++pass) {  // the same answers with warm caches
-        EXPECT_EQ(readMemory8(false, Addr{0xE0000000}).v, 0x55u);
-        EXPECT_EQ(readMemory8(false, Addr{0xDFFFFFFF}).v, 0xAAu);
-        EXPECT_EQ(readMemory8(false, Addr{0xE0000010}).v, 0xAAu);
-        EXPECT_EQ(readMemory8(false, Addr{0xE000000F}).v, 0x55u);
+        EXPECT_EQ(readMemory8(false, Addr{mapped}).v, 0x55u);
+        EXPECT_EQ(readMemory8(false, Addr{mapped - 1}).v, 0xAAu);
+        EXPECT_EQ(readMemory8(false, Addr{mapped + 0x10}).v, 0xAAu);
+        EXPECT_EQ(readMemory8(false, Addr{mapped + 0xF}).v, 0x55u);
     }
     removeMappedMemory(mappedMemoryAddress);
-    EXPECT_EQ(readMemory8(false, Addr{0xE0000000}).v, 0xAAu);
+    EXPECT_EQ(readMemory8(false, Addr{mapped}).v, 0xAAu);
 }
 
 // ---- Views ----------------------------------------------------------------------

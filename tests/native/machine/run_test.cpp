@@ -8,7 +8,7 @@ namespace {
 
 using namespace machine;
 
-constexpr Addr exitProcessAddress{0xF0001000};
+constexpr Addr exitProcessAddress{guestLayout::firstNativeFunction};
 constexpr Addr addTwoAddress{0xF0002001};
 
 std::string trail;  // what the handlers did, in order

@@ -20,7 +20,7 @@ extern "C" const char* __asan_default_options() { return "max_allocation_size_mb
 
 namespace {
 
-constexpr uint32_t imageBase = 0x400000;
+const uint32_t imageBase = PeImage{}.imageBase;  // where the test images are linked
 constexpr uint32_t rdata = 0x2000;  // RVA of the directory section in fixtures
 
 // A one-section image: ".text" at RVA 0x1000 with a few code bytes.

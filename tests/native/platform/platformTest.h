@@ -32,7 +32,7 @@ constexpr uint32_t environmentAddr = guestCall::heapStart + 0x1000;
 constexpr uint32_t eaxBefore = 0xEAEAEAEA;
 
 inline const peloader::Program& testProgram() {
-    static const peloader::Program program(0x401000, 0x10000, 4, 0, {}, "", {{"QuorlenExport", exportAddress}},
+    static const peloader::Program program(guestCall::codeStart, guestCall::stackSize, 4, 0, {}, "", {{"QuorlenExport", exportAddress}},
                                            {}, {}, peloader::TlsInfo{});
     return program;
 }

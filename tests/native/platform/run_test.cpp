@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr uint32_t codeStart = 0x401000;
+using guestLayout::codeStart;
 constexpr uint32_t dataStart = 0x402000;
 // Import slots in the data section.
 constexpr uint32_t slotGetACP = 0x402000;

@@ -6,6 +6,7 @@
 using namespace hooksTest;
 using fakeEngine::calls;
 using fakeEngine::callsOf;
+using guestLayout::mappedMemory;
 
 namespace {
 
@@ -250,24 +251,24 @@ TEST_F(GraphicsTest, LockMapsThePixelsAndWritesTheLayerObject) {
     Result r = hook(lockLayer, {memoryLayer});
     EXPECT_EQ(r.espChange, 4u);
     EXPECT_EQ(r.eax, eaxBefore);
-    EXPECT_EQ(readDword(memoryLayer + 56), 0xE0000000u);
+    EXPECT_EQ(readDword(memoryLayer + 56), mappedMemory);
     EXPECT_EQ(readDword(memoryLayer + 60), 64u);
     // Pixel (x, y) at 0xE0000000 + 4 (y * width + x).
-    EXPECT_EQ(readDword(0xE0000000 + 4 * (3 * 64 + 5)), 0xFF000000u | (3 * 64 + 5));
-    writeDword(0xE0000000 + 4 * 7, 0xFF112233);
+    EXPECT_EQ(readDword(mappedMemory + 4 * (3 * 64 + 5)), 0xFF000000u | (3 * 64 + 5));
+    writeDword(mappedMemory + 4 * 7, 0xFF112233);
 
     Refusal second = refused(lockLayer, {memoryLayer});
     EXPECT_EQ(second.message, "Multiple mapped-memory blocks not supported");
     EXPECT_TRUE(second.registersUnchanged && second.memoryUnchanged);
 
     hook(unlockLayer, {memoryLayer});
-    EXPECT_EQ(readDword(memoryLayer + 56), 0xE0000000u);  // left as they were
-    EXPECT_EQ(guest::errorOf([] { readDword(0xE0000000); }).rfind("Attempted to lookup invalid memory address", 0), 0u);
+    EXPECT_EQ(readDword(memoryLayer + 56), mappedMemory);  // left as they were
+    EXPECT_EQ(guest::errorOf([] { readDword(mappedMemory); }).rfind("Attempted to lookup invalid memory address", 0), 0u);
     EXPECT_EQ(refused(unlockLayer, {memoryLayer}).message, "Surface is not already locked");
 
     // What the guest wrote stays in the layer's pixels.
     hook(lockLayer, {memoryLayer});
-    EXPECT_EQ(readDword(0xE0000000 + 4 * 7), 0xFF112233u);
+    EXPECT_EQ(readDword(mappedMemory + 4 * 7), 0xFF112233u);
     hook(unlockLayer, {memoryLayer});
 }
 
@@ -451,9 +452,9 @@ TEST_F(DestroyTest, UnknownObjectIsRefusedAfterItsRoutines) {
 TEST_F(DestroyTest, LockedPixelsStayReadableAfterTheLayerGoes) {
     hook(lockLayer, {memoryLayer});
     hook(destroyLayer, {memoryLayer, 0});
-    EXPECT_EQ(readDword(0xE0000000 + 4 * 9), 0xFF000009u);
-    writeDword(0xE0000000, 0xFF0000FF);
-    EXPECT_EQ(readDword(0xE0000000), 0xFF0000FFu);
+    EXPECT_EQ(readDword(mappedMemory + 4 * 9), 0xFF000009u);
+    writeDword(mappedMemory, 0xFF0000FF);
+    EXPECT_EQ(readDword(mappedMemory), 0xFF0000FFu);
     // The block stays: no other layer can be locked, and the old one is gone.
     makeLayer(otherMemoryLayer, memoryPicture, drawObject);
     EXPECT_EQ(refused(lockLayer, {otherMemoryLayer}).message, "Multiple mapped-memory blocks not supported");
@@ -464,9 +465,9 @@ TEST_F(DestroyTest, LockedPixelsStayReadableAfterTheLayerIsRecreatedOrReloaded) 
     hook(lockLayer, {memoryLayer});
     writeString(nameAt, "C:\\data\\CD08.bmp");
     hook(loadLayerImage, {memoryLayer, nameAt, drawObject, 0, 0});  // new pixels for the layer
-    EXPECT_EQ(readDword(0xE0000000 + 4 * 100), 0xFF000064u);      // the mapped ones are the old
+    EXPECT_EQ(readDword(mappedMemory + 4 * 100), 0xFF000064u);      // the mapped ones are the old
     hook(createLayer, {memoryLayer, 0});
-    EXPECT_EQ(readDword(0xE0000000 + 4 * 101), 0xFF000065u);
+    EXPECT_EQ(readDword(mappedMemory + 4 * 101), 0xFF000065u);
     EXPECT_EQ(refused(unlockLayer, {memoryLayer}).message, "Surface is not already locked");
 }
 

@@ -74,7 +74,7 @@ TEST_F(PictureCopyTest, CopiesALockedLayer) {
     uint32_t drawObject = makeDrawObject();
     makeLayer(layerObject, "C:\\Q\\CD01.bmp", drawObject);
     hook(lockLayer, {layerObject});
-    uint8_t* pixels = machine::hostSlice(app::Addr{0xE0000000}, bufferBytes * 4).data();
+    uint8_t* pixels = machine::hostSlice(app::Addr{guestLayout::mappedMemory}, bufferBytes * 4).data();
     for (uint32_t i = 0; i < bufferBytes; ++i) pixels[4 * i] = static_cast<uint8_t>(i % 251);
     selectBuffer(0, 0);
     runInline(patchPictureCopy);

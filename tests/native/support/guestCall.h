@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "guestFixture.h"
+#include "guestLayout.h"
 #include "machine/binding.h"
 #include "machine/machineState.h"
 #include "types.h"
@@ -28,15 +29,14 @@ namespace guestCall {
 
 // The bare guest of layOutGuest: a stack block, one code block (filled with
 // 0xCC, which no instruction decodes) and one data block; the heap follows.
-constexpr uint32_t stackStart = 0x100000;
-constexpr uint32_t stackSize = 0x10000;
-constexpr uint32_t stackTop = stackStart + stackSize;
-static_assert(stackStart == guest::stackAddress.v);
-constexpr uint32_t codeStart = 0x401000;
-constexpr uint32_t codeSize = 0xF000;
-constexpr uint32_t dataStart = 0x410000;
-constexpr uint32_t dataSize = 0x10000;
-constexpr uint32_t heapStart = dataStart + dataSize;
+using guestLayout::stackSize;
+using guestLayout::stackStart;
+using guestLayout::stackTop;
+using guestLayout::codeStart;
+constexpr uint32_t codeSize = guestLayout::callCodeSize;
+constexpr uint32_t dataStart = guestLayout::callDataStart;
+constexpr uint32_t dataSize = guestLayout::callDataSize;
+constexpr uint32_t heapStart = guestLayout::callHeapStart;
 // Where call() returns to: a code address no handler is bound at.
 constexpr uint32_t returnAddress = 0x401234;
 

@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "guestLayout.h"
 #include "machine/binding.h"
 #include "machine/executer.h"
 #include "machine/machineState.h"
@@ -33,10 +34,10 @@ namespace guest {
 
 using machine::Addr;
 
-constexpr Addr stackAddress{0x100000};
-constexpr uint32_t defaultStackSize = 0x10000;
-constexpr Addr codeAddress{0x401000};
-constexpr Addr dataAddress{0x500000};
+constexpr Addr stackAddress{guestLayout::stackStart};
+constexpr uint32_t defaultStackSize = guestLayout::stackSize;
+constexpr Addr codeAddress{guestLayout::codeStart};
+constexpr Addr dataAddress{guestLayout::dataStart};
 
 // "8B 44 24 08" or "8B442408" -> bytes. Blanks are ignored.
 inline std::vector<uint8_t> hexBytes(std::string_view hex) {

@@ -12,11 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "guestLayout.h"
+
 namespace x87diff {
 
-constexpr uint32_t stackAddress = 0x100000;
-constexpr uint32_t codeAddress = 0x401000;
-constexpr uint32_t dataAddress = 0x500000;
+constexpr uint32_t stackAddress = guestLayout::stackStart;
+constexpr uint32_t codeAddress = guestLayout::codeStart;
+constexpr uint32_t dataAddress = guestLayout::dataStart;
 constexpr uint32_t dataBytes = 256;  // the part of the data block a case fills and compares
 
 // Data block layout. EBP points at its middle so that every field is

@@ -22,7 +22,7 @@ namespace {
 
 using machine::Addr;
 
-constexpr uint32_t data = 0x500000;  // a 0x100-byte data block
+constexpr uint32_t data = guestLayout::dataStart;  // a 0x100-byte data block
 constexpr uint32_t dataSize = 0x100;
 
 struct Extended {
