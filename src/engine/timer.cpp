@@ -78,7 +78,10 @@ bool waitForFrame(const FrameWaiter& waiter) {
         startFrameSchedule(waiter.now());
     }
     if (diff <= frameWakeEarly) return false;
-    waiter.armTimer(frameWakeEarly - diff);
+    // A timer left unarmed would never wake the wait, or, still signalled
+    // from the last frame, would end every wait at once.
+    if (!waiter.armTimer(frameWakeEarly - diff))
+        abortOnFailedCall("SetWaitableTimer", waiter.lastError());
     for (;;) {
         FrameWake wake = waiter.waitForTimerOrMessage();
         if (wake == FrameWake::timer) return false;

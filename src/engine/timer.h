@@ -56,13 +56,14 @@ enum class FrameWake { timer, message, failed };
 // The platform side of the frame wait.
 struct FrameWaiter {
     int64_t (*now)();
-    // Arms the one-shot timer with a relative (negative) due time in ticks.
-    void (*armTimer)(int64_t dueTime);
+    // Arms the one-shot timer with a relative (negative) due time in ticks;
+    // false when the timer refused (its code in lastError).
+    bool (*armTimer)(int64_t dueTime);
     // Sleeps until the timer fires or a message arrives.
     FrameWake (*waitForTimerOrMessage)();
     // Pumps the host queue; true when a quit message was taken.
     bool (*pump)();
-    // The code of the failed wait.
+    // The code of the failed call.
     uint32_t (*lastError)();
 };
 

@@ -33,10 +33,10 @@ bool pumpWindowMessages() {
     return false;
 }
 
-void armFrameTimer(int64_t dueTime) {
+bool armFrameTimer(int64_t dueTime) {
     LARGE_INTEGER due;
     due.QuadPart = dueTime;
-    SetWaitableTimer(frameTimer, &due, 0, nullptr, nullptr, FALSE);
+    return SetWaitableTimer(frameTimer, &due, 0, nullptr, nullptr, FALSE) != FALSE;
 }
 
 FrameWake waitForTimerOrMessage() {

@@ -36,11 +36,13 @@ struct FakeWait {
     static inline bool quitOnPump = false;
     static inline int64_t sleepTo = 0;            // the clock when the timer fires
     static inline bool waitFails = false;
+    static inline bool armFails = false;
 
     static int64_t clock() { return now; }
-    static void arm(int64_t due) {
+    static bool arm(int64_t due) {
         armed.push_back(due);
         sleepTo = now - due;  // due is negative: relative
+        return !armFails;
     }
     static engine::FrameWake wait() {
         if (messagesBeforeTimer > 0) {
@@ -70,6 +72,7 @@ protected:
         FakeWait::pumps = 0;
         FakeWait::quitOnPump = false;
         FakeWait::waitFails = false;
+        FakeWait::armFails = false;
     }
     void TearDown() override { app::resetErrorsForTests(); }
 };
@@ -154,6 +157,16 @@ TEST_F(FrameTest, FailedWaitEndsTheProgramInsteadOfSpinning) {
                                 [] { engine::waitForFrame(waiter); }),
               "MsgWaitForMultipleObjects failed: error 6\n");
     EXPECT_EQ(FakeWait::pumps, 1);  // the message before the failure
+}
+
+TEST_F(FrameTest, TimerThatCannotBeArmedEndsTheProgramBeforeAnyWait) {
+    engine::startFrameSchedule(FakeWait::now);
+    FakeWait::armFails = true;
+    FakeWait::messagesBeforeTimer = 1;
+    EXPECT_EQ(fakes::logOfAbort("engine_frame_arm_test", app::ErrorType::program,
+                                [] { engine::waitForFrame(waiter); }),
+              "SetWaitableTimer failed: error 6\n");
+    EXPECT_EQ(FakeWait::pumps, 0);
 }
 
 TEST_F(FrameTest, NoPacingWhileTheSwapIntervalPaces) {
