@@ -15,6 +15,7 @@
 #include "errors.h"
 #include "files.h"
 #include "log.h"
+#include "windowsTestSupport.h"
 #include "scene.h"
 #include "types.h"
 
@@ -39,7 +40,7 @@ void expectSamePixels(const std::vector<uint32_t>& got, const std::vector<uint32
 std::string abortLog(const std::function<void()>& call) {
     app::resetLogForTests();
     std::string logPath = app::joinPath(logFolder(), "log.txt");
-    DeleteFileW(reinterpret_cast<const wchar_t*>(app::utf8ToUtf16(logPath).c_str()));
+    DeleteFileW(wintest::wide(logPath).c_str());
     app::initLog(logFolder());
     try {
         call();
@@ -49,7 +50,7 @@ std::string abortLog(const std::function<void()>& call) {
     }
     app::resetLogForTests();
     app::resetErrorsForTests();
-    std::string text = readFile(logPath);
+    std::string text = wintest::readFile(logPath);
     app::initLog(logFolder());
     return text;
 }

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "files.h"
+#include "windowsTestSupport.h"
 
 namespace drawtest {
 
@@ -21,11 +22,6 @@ void put16(std::vector<uint8_t>& out, uint16_t v) {
 
 void put32(std::vector<uint8_t>& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-std::wstring wide(const std::string& utf8) {
-    std::u16string w = app::utf8ToUtf16(utf8);
-    return std::wstring(w.begin(), w.end());
 }
 
 }  // namespace
@@ -127,27 +123,16 @@ std::vector<uint8_t> pngFile(const Picture& rgba) {
 }
 
 void writeFile(const std::string& utf8Path, const std::vector<uint8_t>& bytes) {
-    std::FILE* f = _wfopen(wide(utf8Path).c_str(), L"wb");
+    std::FILE* f = _wfopen(wintest::wide(utf8Path).c_str(), L"wb");
     if (!f) throw std::runtime_error("cannot write " + utf8Path);
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
 }
 
-std::string readFile(const std::string& utf8Path) {
-    std::FILE* f = _wfopen(wide(utf8Path).c_str(), L"rb");
-    if (!f) return {};
-    std::string text;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-    std::fclose(f);
-    return text;
-}
-
 std::string freshFolder(const std::string& utf8Name) {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    std::wstring folder = std::wstring(temp) + wide(utf8Name);
+    std::wstring folder = std::wstring(temp) + wintest::wide(utf8Name);
     // Empty it of the files an earlier run left.
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);

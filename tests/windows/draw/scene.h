@@ -35,7 +35,6 @@ std::vector<uint8_t> pngFile(const Picture& rgba);
 
 // Writes bytes to a file by its UTF-8 path (UTF-16 underneath).
 void writeFile(const std::string& utf8Path, const std::vector<uint8_t>& bytes);
-std::string readFile(const std::string& utf8Path);
 // A fresh empty folder under the temporary folder.
 std::string freshFolder(const std::string& utf8Name);
 

@@ -17,6 +17,7 @@
 #include "files.h"
 #include "log.h"
 #include "scene.h"
+#include "windowsTestSupport.h"
 
 namespace drawtest {
 
@@ -112,7 +113,7 @@ void startEngine() {
     } catch (const app::Exception& e) {
         app::resetLogForTests();
         std::fprintf(stderr, "engine start-up failed: %s\nlog: %s\n", e.describe().c_str(),
-                     readFile(app::joinPath(folder, "log.txt")).c_str());
+                     wintest::readFile(app::joinPath(folder, "log.txt")).c_str());
         std::exit(1);
     }
     pumpFor(100);
