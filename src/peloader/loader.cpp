@@ -393,14 +393,19 @@ bool readHeaders(FileBytes file, Headers& headers) {
 }
 
 // Guest memory is a list of ascending blocks that do not overlap: the stack
-// from stackStart, then the sections in table order. The stack reserve lies
-// outside the code digest, so a header whose stack reaches into the sections,
-// or sections that overlap, run out of order or past 4 GiB, would leave
-// section addresses reading other bytes. Moves lowestFree past the section.
+// from stackStart, then the sections in table order, all below the mapped
+// block. The stack reserve and the section table lie outside the code digest,
+// so a header whose stack reaches into the sections, or sections that
+// overlap, run out of order, or reach the mapped block or the reserved
+// addresses above it, would leave section addresses reading other bytes or
+// running native handlers. Ends are computed in 64 bits: nothing wraps past
+// 4 GiB to look low. Moves lowestFree past the section.
+bool endsBelowMappedMemory(uint64_t end) { return end <= mappedMemoryStart; }
+
 bool followsInMemory(uint64_t& lowestFree, uint32_t address, uint32_t virtualSize) {
     if (address < lowestFree) return false;
     lowestFree = uint64_t{address} + virtualSize;
-    return lowestFree <= 0x100000000ull;
+    return endsBelowMappedMemory(lowestFree);
 }
 
 // Reads every section-table entry and its raw bytes, computes the code digest
@@ -408,6 +413,7 @@ bool followsInMemory(uint64_t& lowestFree, uint32_t address, uint32_t virtualSiz
 bool readSections(FileBytes file, Headers& headers, std::vector<Section>& sections,
                   std::string& codeHash) {
     uint64_t lowestFree = uint64_t{stackStart} + headers.stackReserve;
+    if (!endsBelowMappedMemory(lowestFree)) return false;
     Reader table = readerAt(file, headers.sectionTableOffset);
     for (uint32_t i = 0; i < headers.sectionCount; ++i) {
         skip(table, width::sectionName);

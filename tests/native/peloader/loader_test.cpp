@@ -198,10 +198,33 @@ const HeaderCase layoutCases[] = {
     {"EmptySectionInsideAnother", [](PeImage& i) { i.addSection(0x1800, 0, {}); }, noFileEdit,
      false},
     {"SectionsDescending", [](PeImage& i) { i.addSection(0, 0x1000, {1}); }, noFileEdit, false},
-    {"SectionEndingAt4GiB", [](PeImage& i) { i.addSection(0xFFBFF000, 0x1000, {1}); }, noFileEdit,
-     true},
+    // Guest memory ends where the mapped block starts, at 0xE0000000; the
+    // reserved addresses of native functions lie above it.
+    {"SectionFarAboveTheOneBefore", [](PeImage& i) { i.addSection(0x8FC00000, 0x1000, {1}); },
+     noFileEdit, true},
+    {"SectionEndingAtMappedBlock", [](PeImage& i) { i.addSection(0xDFBFF000, 0x1000, {1}); },
+     noFileEdit, true},
+    {"SectionReachingMappedBlock", [](PeImage& i) { i.addSection(0xDFBFF000, 0x1001, {1}); },
+     noFileEdit, false},
+    {"SectionInsideMappedBlock", [](PeImage& i) { i.addSection(0xDFC00000, 0x1000, {1}); },
+     noFileEdit, false},
+    {"SectionInReservedRange", [](PeImage& i) { i.addSection(0xFFBFF000, 0x1000, {1}); },
+     noFileEdit, false},
+    // Its end, 2^32 + 1, would be 1 in 32 bits: below the mapped block.
     {"SectionEndPast4GiB", [](PeImage& i) { i.addSection(0xFFBFF000, 0x1001, {1}); }, noFileEdit,
      false},
+    {"StackEndingAtMappedBlock",
+     [](PeImage& i) {
+         i.sections.clear();
+         i.stackReserve = 0xE0000000 - 0x100000;
+     },
+     noFileEdit, true},
+    {"StackReachingMappedBlock",
+     [](PeImage& i) {
+         i.sections.clear();
+         i.stackReserve = 0xE0000000 - 0x100000 + 1;
+     },
+     noFileEdit, false},
     // Two sections that both hold a directory overlap.
     {"TwoSectionsHoldingTheExportDirectory",
      [](PeImage& i) {
