@@ -46,10 +46,9 @@ bool haveMapped = false;
 MemoryBlock mappedBlock{};
 
 // The last-hit cache (fastPath::lastHit) holds a block only while the blocks
-// ascend without overlap inside a span of at most 2^31 bytes: then ordering
-// by opCmp agrees with unsigned order, at most one block can hold a non-empty
-// range and the search always finds it, so a hit gives the block the search
-// would. A block that overlaps the mapped block is never cached (the mapped
+// ascend without overlap and end by 2^32: then at most one block can hold a
+// non-empty range and the search always finds it, so a hit gives the block
+// the search would. A block that overlaps the mapped block is never cached (the mapped
 // block comes first), nor one that reaches into the reserved range.
 // Behind it sits the block hit before, so code that alternates between the
 // stack and one data block does not search on every access.
@@ -81,7 +80,6 @@ void noteLayout(const MemoryBlock& added) {
         const MemoryBlock& before = blocks[blocks.size() - 2];
         if (added.start.v < uint64_t{before.start.v} + before.capacity) layoutIsOrdered = false;
     }
-    if (end - blocks.front().start.v > 0x80000000ull) layoutIsOrdered = false;
 }
 
 void setCodeBlock(int32_t index) {
@@ -110,7 +108,10 @@ void rememberMapped() {
 
 // The block search without the mapped block and the cache: a binary search
 // while eight or more candidates remain, then a scan. -1 when no block holds
-// the range.
+// the range. The blocks ascend in unsigned order (the loader refuses any
+// other layout, the heap grows upward below the mapped block), so the binary
+// step compares unsigned: a signed difference would send the search the wrong
+// way between blocks 2 GiB or more apart.
 int32_t searchBlocks(uint32_t length, Addr address) {
     if (!app::isMemoryAddress(address)) return -1;
     int32_t lo = 0;
@@ -118,7 +119,7 @@ int32_t searchBlocks(uint32_t length, Addr address) {
     while (hi - lo >= 8) {
         int32_t mid = (lo + hi) / 2;
         const MemoryBlock& block = blocks[static_cast<size_t>(mid)];
-        if (address.opCmp(block.start) < 0)
+        if (address.v < block.start.v)
             hi = mid - 1;
         else if (app::rangeContains(address, length, block.start, block.size))
             return mid;

@@ -129,6 +129,38 @@ TEST_F(ImageTest, TlsTotalThatWrapsOrIsTooLargeIsRefused) {
     }
 }
 
+// A section more than 2 GiB above the one before it: the heap still starts
+// above it, and every block, the stack included, is found with enough blocks
+// for the search to take its binary steps.
+TEST_F(ImageTest, HeapStartsAboveASectionFarAboveTheOneBefore) {
+    std::vector<peloader::Section> sections;
+    sections.push_back(peloader::makeSection(0x400000, 0x1000, guest::hexBytes("C3"), true));
+    sections.push_back(peloader::makeSection(0x90000000, 0x1000, guest::hexBytes("5A"), false));
+    initialiseMachine(peloader::Program(0x400000, 0x10000, 4, 0, std::move(sections), "", {}, {},
+                                        {}, noTls));
+    std::vector<Addr> heap;
+    for (int i = 0; i < 12; ++i) heap.push_back(allocate(16));
+    EXPECT_EQ(heap[0].v, 0x90001000u);  // exactly at the far section's end
+    for (Addr block : heap) EXPECT_GT(block.v, 0x90000000u);
+
+    const auto& blocks = memoryBlocks();
+    ASSERT_EQ(blocks.size(), 15u);
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        Addr start = blocks[i].start;
+        writeMemory8(false, start, Val8{uint8_t(i)});
+        EXPECT_EQ(&findBlock(1, start), &blocks[i]) << std::hex << start.v;
+        EXPECT_EQ(findBlockIndex(addrAdd(start, 1)), int32_t(i)) << std::hex << start.v;
+    }
+    for (size_t i = 0; i < blocks.size(); ++i)  // each read after a far one: no cache hit
+        EXPECT_EQ(readMemory8(false, blocks[i].start).v, uint8_t(i)) << i;
+    push32(Val32{0x12345678});
+    EXPECT_EQ(readMemory32(false, heap[11]).v, 14u);  // the last block
+    EXPECT_EQ(pop32().v, 0x12345678u);
+    EXPECT_EQ(state.esp.v, 0x110000u);
+    free(heap[0]);
+    EXPECT_EQ(allocate(16), heap[0]);
+}
+
 TEST(Bindings, TablesAndDllNames) {
     resetMachineForTests();
     bindFunction("kernel32.dll", "GetVersion", Addr{0xF0001005}, exitProcessHandler);
