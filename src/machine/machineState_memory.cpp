@@ -3,6 +3,7 @@
 // segment, the mapped block and the host views.
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "machine/machineState.h"
@@ -33,6 +34,19 @@ OwnedBytes zeroedBytes(uint32_t capacity) {
     void* p = std::calloc(capacity == 0 ? 1 : capacity, 1);
     if (p == nullptr) throw std::bad_alloc();
     return OwnedBytes(static_cast<uint8_t*>(p));
+}
+
+// Copies data into zeroed bytes page by page, leaving out pages of zeros: a
+// section's zero fill, as large as its header claims, then takes no host
+// memory beyond the section's own bytes.
+void copyIntoZeroed(uint8_t* to, std::span<const uint8_t> data) {
+    constexpr size_t page = 4096;
+    static const uint8_t zeros[page] = {};
+    for (size_t offset = 0; offset < data.size(); offset += page) {
+        size_t n = std::min(page, data.size() - offset);
+        if (std::memcmp(data.data() + offset, zeros, n) != 0)
+            std::memcpy(to + offset, data.data() + offset, n);
+    }
 }
 
 std::vector<OwnedBytes> ownedBytes;  // the bytes of every block we made, TEB included
@@ -232,7 +246,7 @@ void addMemoryBlock(Addr start, std::span<const uint8_t> data, bool isCode) {
     if (data.size() > 0xFFFFFFFFu) throw app::RangeError("memory block larger than 4 GiB");
     uint32_t length = static_cast<uint32_t>(data.size());
     MemoryBlock& block = detail::addZeroedBlock(start, length, isCode);
-    if (length != 0) std::memcpy(block.data, data.data(), length);
+    copyIntoZeroed(block.data, data);
 }
 
 MemoryBlock& findBlock(uint32_t length, Addr address) {

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+
+#include "peloader/loader.h"
 #include "peloader/program.h"
 #include "guestFixture.h"
+#include "peImage.h"
 
 namespace {
 
@@ -159,6 +164,43 @@ TEST_F(ImageTest, HeapStartsAboveASectionFarAboveTheOneBefore) {
     EXPECT_EQ(state.esp.v, 0x110000u);
     free(heap[0]);
     EXPECT_EQ(allocate(16), heap[0]);
+}
+
+// A damaged header can give a few code bytes a code section of 0x70000000
+// bytes. The guest block is that large, but the host tables of the run loop
+// follow the handlers bound, not the claimed size: a hook in the first bytes
+// makes a table of one entry.
+int hookCalls = 0;
+void skipFiveBytes() {
+    ++hookCalls;
+    state.eip.v += 5;
+}
+
+TEST_F(ImageTest, CodeSectionClaimingFarMoreThanTheFileRunsWithBoundedHostTables) {
+    constexpr uint32_t claimed = 0x70000000;
+    peimage::PeImage image;
+    image.addSection(0x1000, claimed, guest::hexBytes("CC CC CC CC CC  40  C3"),
+                     peimage::codeSection);
+    std::string path = peimage::writeTempFile(
+        "machine_oversized_code_" + std::to_string(getpid()) + ".exe", image.build());
+    std::unique_ptr<peloader::Program> program = peloader::loadProgram(path);
+    std::filesystem::remove(path);
+    ASSERT_NE(program, nullptr);
+
+    hookCalls = 0;
+    bindHook(Addr{0x401000}, skipFiveBytes);
+    initialiseMachine(*program);
+    program.reset();
+    ASSERT_EQ(codeBlock()->size, claimed);
+    EXPECT_EQ(codeHandlerTableSizeForTests(), 1u);
+
+    state.eax.v = 41;
+    callGuest(Addr{0x401000});  // the hook, then INC EAX and RET
+    EXPECT_EQ(hookCalls, 1);
+    EXPECT_EQ(state.eax.v, 42u);
+    // Past the table the block's zeros are decoded as they always were.
+    EXPECT_EQ(guest::errorOf([] { callGuest(Addr{0x401000 + claimed - 2}); }),
+              "Unknown instruction byte 0x0 at address 0x70400ffe");
 }
 
 TEST(Bindings, TablesAndDllNames) {

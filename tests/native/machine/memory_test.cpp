@@ -34,6 +34,16 @@ TEST_F(MemoryTest, ReadsAndWritesAreLittleEndian) {
     EXPECT_EQ(guest::bytesAt(Addr{0x500000}, 8), guest::hexBytes("EF BE 5A D4 C3 B2 A1 88"));
 }
 
+// Pages of zeros are left out of the copy; every other byte arrives, also
+// behind them and in a last page cut short.
+TEST_F(MemoryTest, AddedBlockHoldsItsBytesAcrossPagesOfZeros) {
+    std::vector<uint8_t> data(3 * 4096 + 5);
+    data[4096 + 4095] = 0x11;
+    data[3 * 4096 + 4] = 0x22;
+    addMemoryBlock(guest::dataAddress, data, false);
+    EXPECT_EQ(guest::bytesAt(guest::dataAddress, uint32_t(data.size())), data);
+}
+
 // The search over three blocks that touch: 0x500000+4, 0x500004+4, and an
 // empty block at 0x500010.
 TEST_F(MemoryTest, BlockSearchBoundaries) {
