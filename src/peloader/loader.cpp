@@ -25,8 +25,10 @@ using StreamPtr = std::unique_ptr<std::FILE, StreamCloser>;
 // The whole file, read in pieces so that only bytes that arrive take memory.
 // False if it cannot be opened or its stream reports an error. The file is
 // closed before any of it is parsed.
+FileOpener fileOpener = app::openFile;
+
 bool readFile(const std::string& path, std::vector<uint8_t>& bytes) {
-    StreamPtr stream(app::openFile(path, "rb"));
+    StreamPtr stream(fileOpener(path, "rb"));
     if (!stream) return false;
     constexpr size_t piece = size_t{1} << 16;
     size_t length = 0;
@@ -491,6 +493,10 @@ std::unique_ptr<Program> readProgram(FileBytes file) {
 }
 
 }  // namespace
+
+void setFileOpenerForTests(FileOpener opener) {
+    fileOpener = opener != nullptr ? opener : app::openFile;
+}
 
 uint32_t rvaToFileOffset(uint32_t virtualAddress, uint32_t /*virtualSize*/,
                          uint32_t pointerToRawData, uint32_t rva) {

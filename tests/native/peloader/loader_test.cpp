@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -541,6 +543,43 @@ INSTANTIATE_TEST_SUITE_P(Cases, OversizeTest, ::testing::ValuesIn(oversizeCases)
 size_t openDescriptorCount() {
     auto entries = std::filesystem::directory_iterator("/proc/self/fd");
     return size_t(std::distance(begin(entries), end(entries)));
+}
+
+// A stream that gives the bytes of a whole image, then, if failing, a read
+// error where the end of the file would be.
+struct FailingStream {
+    std::vector<uint8_t> bytes;
+    size_t at = 0;
+    bool failing = false;
+};
+FailingStream failingStream;
+
+ssize_t readFailingStream(void*, char* buffer, size_t size) {
+    FailingStream& s = failingStream;
+    if (s.at == s.bytes.size()) {
+        if (!s.failing) return 0;
+        errno = EIO;
+        return -1;
+    }
+    size_t n = std::min(size, s.bytes.size() - s.at);
+    std::copy_n(s.bytes.begin() + ptrdiff_t(s.at), n, buffer);
+    s.at += n;
+    return ssize_t(n);
+}
+
+std::FILE* openFailingStream(const std::string&, const char*) {
+    failingStream.at = 0;
+    return fopencookie(nullptr, "rb", {readFailingStream, nullptr, nullptr, nullptr});
+}
+
+TEST_F(LoaderTest, StreamErrorAfterTheWholeImageGivesNoProgram) {
+    failingStream.bytes = basicImage().build();
+    setFileOpenerForTests(openFailingStream);
+    failingStream.failing = false;
+    EXPECT_NE(loadProgram("Quorlen.exe"), nullptr);  // the bytes alone make a Program
+    failingStream.failing = true;
+    EXPECT_EQ(loadProgram("Quorlen.exe"), nullptr);
+    setFileOpenerForTests(nullptr);
 }
 
 TEST_F(LoaderTest, ClosesTheFileOnEveryWayOut) {
