@@ -17,6 +17,10 @@ constexpr Addr guestReturnSentinel{0xFFFFFFF0};
 // one more is refused before it pushes anything.
 constexpr uint32_t maxGuestCallDepth = 64;
 void callGuest(Addr target);
+// Test hook: entries of the run loop's flat handler table for the code block
+// (one per byte up to the highest handler bound there), as the next run
+// would build it.
+uint32_t codeHandlerTableSizeForTests();
 
 // Decodes and carries out one instruction at eip.
 void executeInstruction();

@@ -1,5 +1,6 @@
 // The run loop: callGuest, its flat handler tables, and the guard that keeps
 // the guest's x87 state out of the way of native handlers.
+#include <algorithm>
 #include <vector>
 
 #include "machine/binding.h"
@@ -12,10 +13,13 @@ namespace {
 
 // ---- Flat handler tables --------------------------------------------------
 // Bindings are made before the guest runs, so the handler map is flattened
-// when a run starts: one entry per byte of the code block, one per reserved
-// address of the form 0xF000M0NN; the map itself answers only for the rare
-// handler bound anywhere else. Only native code can bind, so the tables are
-// checked again after every handler, never per instruction.
+// when a run starts: one entry per byte of the code block from its start up
+// to the highest handler bound in it, one per reserved address of the form
+// 0xF000M0NN; the map itself answers only for the rare handler bound anywhere
+// else. The hooks lie at fixed addresses, so the code table's size is theirs,
+// not the section size that the file's header claims. Only native code can
+// bind, so the tables are checked again after every handler, never per
+// instruction.
 
 constexpr uint32_t reservedPatternMask = 0xFFFF0F00u;
 constexpr uint32_t reservedPattern = 0xF0000000u;
@@ -34,10 +38,20 @@ const uint8_t* tablesCodeBytes = nullptr;
 uint32_t tablesCodeStart = 0;
 uint32_t tablesCodeSize = 0;
 
+// Past the highest handler in the code block, up to one past it.
+uint32_t boundCodeSpan(uint32_t codeStart, uint32_t codeSize) {
+    uint32_t span = 0;
+    for (const auto& entry : getHandlers()) {
+        uint32_t offset = entry.first - codeStart;
+        if (offset < codeSize) span = std::max(span, offset + 1);
+    }
+    return span;
+}
+
 void buildDispatchTables(const MemoryBlock* code) {
     codeHandlersStart = code != nullptr ? code->start.v : 0;
-    codeHandlersSize = code != nullptr ? code->size : 0;
-    codeHandlers.assign(codeHandlersSize, nullptr);
+    codeHandlersSize = code != nullptr ? boundCodeSpan(code->start.v, code->size) : 0;
+    codeHandlers = std::vector<NativeHandler>(codeHandlersSize, nullptr);
     reservedHandlers.assign(4096, nullptr);
     haveStrayHandlers = false;
     for (const auto& [address, handler] : getHandlers()) {
@@ -156,6 +170,11 @@ struct GuestCallDepthGuard {
 };
 
 }  // namespace
+
+uint32_t codeHandlerTableSizeForTests() {
+    prepareDispatchTables();
+    return codeHandlersSize;
+}
 
 void callGuest(Addr target) {
     GuestCallDepthGuard depth;

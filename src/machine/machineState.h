@@ -58,7 +58,7 @@ void setReg16(uint32_t index, Val16 value);
 // ---- Memory blocks --------------------------------------------------------
 
 constexpr Addr stackBase{peloader::stackStart};
-constexpr Addr mappedMemoryAddress{0xE0000000};
+constexpr Addr mappedMemoryAddress{peloader::mappedMemoryStart};
 
 struct MemoryBlock {
     Addr start;

@@ -18,8 +18,11 @@ Addr nextFreeAddress{0};
 
 }  // namespace
 
+// Unsigned: guest blocks lie below the mapped block, so a block end is never
+// past 2^32 and the highest end is the numerically largest, however far above
+// the block before it (a signed difference would miss one 2 GiB away).
 void detail::noteBlockEnd(Addr end) {
-    if (end.opCmp(nextFreeAddress) > 0) nextFreeAddress = end;
+    if (end.v > nextFreeAddress.v) nextFreeAddress = end;
 }
 
 void detail::resetHeap() {

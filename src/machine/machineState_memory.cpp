@@ -3,6 +3,7 @@
 // segment, the mapped block and the host views.
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "machine/machineState.h"
@@ -35,6 +36,19 @@ OwnedBytes zeroedBytes(uint32_t capacity) {
     return OwnedBytes(static_cast<uint8_t*>(p));
 }
 
+// Copies data into zeroed bytes page by page, leaving out pages of zeros: a
+// section's zero fill, as large as its header claims, then takes no host
+// memory beyond the section's own bytes.
+void copyIntoZeroed(uint8_t* to, std::span<const uint8_t> data) {
+    constexpr size_t page = 4096;
+    static const uint8_t zeros[page] = {};
+    for (size_t offset = 0; offset < data.size(); offset += page) {
+        size_t n = std::min(page, data.size() - offset);
+        if (std::memcmp(data.data() + offset, zeros, n) != 0)
+            std::memcpy(to + offset, data.data() + offset, n);
+    }
+}
+
 std::vector<OwnedBytes> ownedBytes;  // the bytes of every block we made, TEB included
 
 bool haveCodeBlock = false;
@@ -46,10 +60,9 @@ bool haveMapped = false;
 MemoryBlock mappedBlock{};
 
 // The last-hit cache (fastPath::lastHit) holds a block only while the blocks
-// ascend without overlap inside a span of at most 2^31 bytes: then ordering
-// by opCmp agrees with unsigned order, at most one block can hold a non-empty
-// range and the search always finds it, so a hit gives the block the search
-// would. A block that overlaps the mapped block is never cached (the mapped
+// ascend without overlap and end by 2^32: then at most one block can hold a
+// non-empty range and the search always finds it, so a hit gives the block
+// the search would. A block that overlaps the mapped block is never cached (the mapped
 // block comes first), nor one that reaches into the reserved range.
 // Behind it sits the block hit before, so code that alternates between the
 // stack and one data block does not search on every access.
@@ -81,7 +94,6 @@ void noteLayout(const MemoryBlock& added) {
         const MemoryBlock& before = blocks[blocks.size() - 2];
         if (added.start.v < uint64_t{before.start.v} + before.capacity) layoutIsOrdered = false;
     }
-    if (end - blocks.front().start.v > 0x80000000ull) layoutIsOrdered = false;
 }
 
 void setCodeBlock(int32_t index) {
@@ -110,7 +122,10 @@ void rememberMapped() {
 
 // The block search without the mapped block and the cache: a binary search
 // while eight or more candidates remain, then a scan. -1 when no block holds
-// the range.
+// the range. The blocks ascend in unsigned order (the loader refuses any
+// other layout, the heap grows upward below the mapped block), so the binary
+// step compares unsigned: a signed difference would send the search the wrong
+// way between blocks 2 GiB or more apart.
 int32_t searchBlocks(uint32_t length, Addr address) {
     if (!app::isMemoryAddress(address)) return -1;
     int32_t lo = 0;
@@ -118,7 +133,7 @@ int32_t searchBlocks(uint32_t length, Addr address) {
     while (hi - lo >= 8) {
         int32_t mid = (lo + hi) / 2;
         const MemoryBlock& block = blocks[static_cast<size_t>(mid)];
-        if (address.opCmp(block.start) < 0)
+        if (address.v < block.start.v)
             hi = mid - 1;
         else if (app::rangeContains(address, length, block.start, block.size))
             return mid;
@@ -231,7 +246,7 @@ void addMemoryBlock(Addr start, std::span<const uint8_t> data, bool isCode) {
     if (data.size() > 0xFFFFFFFFu) throw app::RangeError("memory block larger than 4 GiB");
     uint32_t length = static_cast<uint32_t>(data.size());
     MemoryBlock& block = detail::addZeroedBlock(start, length, isCode);
-    if (length != 0) std::memcpy(block.data, data.data(), length);
+    copyIntoZeroed(block.data, data);
 }
 
 MemoryBlock& findBlock(uint32_t length, Addr address) {

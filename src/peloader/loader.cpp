@@ -25,8 +25,10 @@ using StreamPtr = std::unique_ptr<std::FILE, StreamCloser>;
 // The whole file, read in pieces so that only bytes that arrive take memory.
 // False if it cannot be opened or its stream reports an error. The file is
 // closed before any of it is parsed.
+FileOpener fileOpener = app::openFile;
+
 bool readFile(const std::string& path, std::vector<uint8_t>& bytes) {
-    StreamPtr stream(app::openFile(path, "rb"));
+    StreamPtr stream(fileOpener(path, "rb"));
     if (!stream) return false;
     constexpr size_t piece = size_t{1} << 16;
     size_t length = 0;
@@ -393,14 +395,19 @@ bool readHeaders(FileBytes file, Headers& headers) {
 }
 
 // Guest memory is a list of ascending blocks that do not overlap: the stack
-// from stackStart, then the sections in table order. The stack reserve lies
-// outside the code digest, so a header whose stack reaches into the sections,
-// or sections that overlap, run out of order or past 4 GiB, would leave
-// section addresses reading other bytes. Moves lowestFree past the section.
+// from stackStart, then the sections in table order, all below the mapped
+// block. The stack reserve and the section table lie outside the code digest,
+// so a header whose stack reaches into the sections, or sections that
+// overlap, run out of order, or reach the mapped block or the reserved
+// addresses above it, would leave section addresses reading other bytes or
+// running native handlers. Ends are computed in 64 bits: nothing wraps past
+// 4 GiB to look low. Moves lowestFree past the section.
+bool endsBelowMappedMemory(uint64_t end) { return end <= mappedMemoryStart; }
+
 bool followsInMemory(uint64_t& lowestFree, uint32_t address, uint32_t virtualSize) {
     if (address < lowestFree) return false;
     lowestFree = uint64_t{address} + virtualSize;
-    return lowestFree <= 0x100000000ull;
+    return endsBelowMappedMemory(lowestFree);
 }
 
 // Reads every section-table entry and its raw bytes, computes the code digest
@@ -408,6 +415,7 @@ bool followsInMemory(uint64_t& lowestFree, uint32_t address, uint32_t virtualSiz
 bool readSections(FileBytes file, Headers& headers, std::vector<Section>& sections,
                   std::string& codeHash) {
     uint64_t lowestFree = uint64_t{stackStart} + headers.stackReserve;
+    if (!endsBelowMappedMemory(lowestFree)) return false;
     Reader table = readerAt(file, headers.sectionTableOffset);
     for (uint32_t i = 0; i < headers.sectionCount; ++i) {
         skip(table, width::sectionName);
@@ -485,6 +493,10 @@ std::unique_ptr<Program> readProgram(FileBytes file) {
 }
 
 }  // namespace
+
+void setFileOpenerForTests(FileOpener opener) {
+    fileOpener = opener != nullptr ? opener : app::openFile;
+}
 
 uint32_t rvaToFileOffset(uint32_t virtualAddress, uint32_t /*virtualSize*/,
                          uint32_t pointerToRawData, uint32_t rva) {

@@ -13,6 +13,10 @@ namespace peloader {
 // The guest stack's lowest address: the image set-up places the stackReserve
 // bytes of stack here, below every section.
 inline constexpr uint32_t stackStart = 0x100000;
+// Where the guest's mapped block lies (a locked layer's pixels); the reserved
+// addresses of native functions follow from 0xF0000000. The stack and every
+// section end at or below it.
+inline constexpr uint32_t mappedMemoryStart = 0xE0000000;
 
 struct Section {
     uint32_t address;           // ImageBase + VirtualAddress, wrapping

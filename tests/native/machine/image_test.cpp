@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+
+#include "peloader/loader.h"
 #include "peloader/program.h"
 #include "guestFixture.h"
+#include "peImage.h"
 
 namespace {
 
@@ -127,6 +132,75 @@ TEST_F(ImageTest, TlsTotalThatWrapsOrIsTooLargeIsRefused) {
         tls.zeroFillSize = c.zeroFillSize;
         EXPECT_EQ(guest::errorOf([&] { initialiseMachine(makeProgram(tls, {})); }), c.message);
     }
+}
+
+// A section more than 2 GiB above the one before it: the heap still starts
+// above it, and every block, the stack included, is found with enough blocks
+// for the search to take its binary steps.
+TEST_F(ImageTest, HeapStartsAboveASectionFarAboveTheOneBefore) {
+    std::vector<peloader::Section> sections;
+    sections.push_back(peloader::makeSection(0x400000, 0x1000, guest::hexBytes("C3"), true));
+    sections.push_back(peloader::makeSection(0x90000000, 0x1000, guest::hexBytes("5A"), false));
+    initialiseMachine(peloader::Program(0x400000, 0x10000, 4, 0, std::move(sections), "", {}, {},
+                                        {}, noTls));
+    std::vector<Addr> heap;
+    for (int i = 0; i < 12; ++i) heap.push_back(allocate(16));
+    EXPECT_EQ(heap[0].v, 0x90001000u);  // exactly at the far section's end
+    for (Addr block : heap) EXPECT_GT(block.v, 0x90000000u);
+
+    const auto& blocks = memoryBlocks();
+    ASSERT_EQ(blocks.size(), 15u);
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        Addr start = blocks[i].start;
+        writeMemory8(false, start, Val8{uint8_t(i)});
+        EXPECT_EQ(&findBlock(1, start), &blocks[i]) << std::hex << start.v;
+        EXPECT_EQ(findBlockIndex(addrAdd(start, 1)), int32_t(i)) << std::hex << start.v;
+    }
+    for (size_t i = 0; i < blocks.size(); ++i)  // each read after a far one: no cache hit
+        EXPECT_EQ(readMemory8(false, blocks[i].start).v, uint8_t(i)) << i;
+    push32(Val32{0x12345678});
+    EXPECT_EQ(readMemory32(false, heap[11]).v, 14u);  // the last block
+    EXPECT_EQ(pop32().v, 0x12345678u);
+    EXPECT_EQ(state.esp.v, 0x110000u);
+    free(heap[0]);
+    EXPECT_EQ(allocate(16), heap[0]);
+}
+
+// A damaged header can give a few code bytes a code section of 0x70000000
+// bytes. The guest block is that large, but the host tables of the run loop
+// follow the handlers bound, not the claimed size: a hook in the first bytes
+// makes a table of one entry.
+int hookCalls = 0;
+void skipFiveBytes() {
+    ++hookCalls;
+    state.eip.v += 5;
+}
+
+TEST_F(ImageTest, CodeSectionClaimingFarMoreThanTheFileRunsWithBoundedHostTables) {
+    constexpr uint32_t claimed = 0x70000000;
+    peimage::PeImage image;
+    image.addSection(0x1000, claimed, guest::hexBytes("CC CC CC CC CC  40  C3"),
+                     peimage::codeSection);
+    std::string path = peimage::writeTempFile(
+        "machine_oversized_code_" + std::to_string(getpid()) + ".exe", image.build());
+    std::unique_ptr<peloader::Program> program = peloader::loadProgram(path);
+    std::filesystem::remove(path);
+    ASSERT_NE(program, nullptr);
+
+    hookCalls = 0;
+    bindHook(Addr{0x401000}, skipFiveBytes);
+    initialiseMachine(*program);
+    program.reset();
+    ASSERT_EQ(codeBlock()->size, claimed);
+    EXPECT_EQ(codeHandlerTableSizeForTests(), 1u);
+
+    state.eax.v = 41;
+    callGuest(Addr{0x401000});  // the hook, then INC EAX and RET
+    EXPECT_EQ(hookCalls, 1);
+    EXPECT_EQ(state.eax.v, 42u);
+    // Past the table the block's zeros are decoded as they always were.
+    EXPECT_EQ(guest::errorOf([] { callGuest(Addr{0x401000 + claimed - 2}); }),
+              "Unknown instruction byte 0x0 at address 0x70400ffe");
 }
 
 TEST(Bindings, TablesAndDllNames) {

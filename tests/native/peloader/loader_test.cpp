@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -198,10 +200,33 @@ const HeaderCase layoutCases[] = {
     {"EmptySectionInsideAnother", [](PeImage& i) { i.addSection(0x1800, 0, {}); }, noFileEdit,
      false},
     {"SectionsDescending", [](PeImage& i) { i.addSection(0, 0x1000, {1}); }, noFileEdit, false},
-    {"SectionEndingAt4GiB", [](PeImage& i) { i.addSection(0xFFBFF000, 0x1000, {1}); }, noFileEdit,
-     true},
+    // Guest memory ends where the mapped block starts, at 0xE0000000; the
+    // reserved addresses of native functions lie above it.
+    {"SectionFarAboveTheOneBefore", [](PeImage& i) { i.addSection(0x8FC00000, 0x1000, {1}); },
+     noFileEdit, true},
+    {"SectionEndingAtMappedBlock", [](PeImage& i) { i.addSection(0xDFBFF000, 0x1000, {1}); },
+     noFileEdit, true},
+    {"SectionReachingMappedBlock", [](PeImage& i) { i.addSection(0xDFBFF000, 0x1001, {1}); },
+     noFileEdit, false},
+    {"SectionInsideMappedBlock", [](PeImage& i) { i.addSection(0xDFC00000, 0x1000, {1}); },
+     noFileEdit, false},
+    {"SectionInReservedRange", [](PeImage& i) { i.addSection(0xFFBFF000, 0x1000, {1}); },
+     noFileEdit, false},
+    // Its end, 2^32 + 1, would be 1 in 32 bits: below the mapped block.
     {"SectionEndPast4GiB", [](PeImage& i) { i.addSection(0xFFBFF000, 0x1001, {1}); }, noFileEdit,
      false},
+    {"StackEndingAtMappedBlock",
+     [](PeImage& i) {
+         i.sections.clear();
+         i.stackReserve = 0xE0000000 - 0x100000;
+     },
+     noFileEdit, true},
+    {"StackReachingMappedBlock",
+     [](PeImage& i) {
+         i.sections.clear();
+         i.stackReserve = 0xE0000000 - 0x100000 + 1;
+     },
+     noFileEdit, false},
     // Two sections that both hold a directory overlap.
     {"TwoSectionsHoldingTheExportDirectory",
      [](PeImage& i) {
@@ -518,6 +543,43 @@ INSTANTIATE_TEST_SUITE_P(Cases, OversizeTest, ::testing::ValuesIn(oversizeCases)
 size_t openDescriptorCount() {
     auto entries = std::filesystem::directory_iterator("/proc/self/fd");
     return size_t(std::distance(begin(entries), end(entries)));
+}
+
+// A stream that gives the bytes of a whole image, then, if failing, a read
+// error where the end of the file would be.
+struct FailingStream {
+    std::vector<uint8_t> bytes;
+    size_t at = 0;
+    bool failing = false;
+};
+FailingStream failingStream;
+
+ssize_t readFailingStream(void*, char* buffer, size_t size) {
+    FailingStream& s = failingStream;
+    if (s.at == s.bytes.size()) {
+        if (!s.failing) return 0;
+        errno = EIO;
+        return -1;
+    }
+    size_t n = std::min(size, s.bytes.size() - s.at);
+    std::copy_n(s.bytes.begin() + ptrdiff_t(s.at), n, buffer);
+    s.at += n;
+    return ssize_t(n);
+}
+
+std::FILE* openFailingStream(const std::string&, const char*) {
+    failingStream.at = 0;
+    return fopencookie(nullptr, "rb", {readFailingStream, nullptr, nullptr, nullptr});
+}
+
+TEST_F(LoaderTest, StreamErrorAfterTheWholeImageGivesNoProgram) {
+    failingStream.bytes = basicImage().build();
+    setFileOpenerForTests(openFailingStream);
+    failingStream.failing = false;
+    EXPECT_NE(loadProgram("Quorlen.exe"), nullptr);  // the bytes alone make a Program
+    failingStream.failing = true;
+    EXPECT_EQ(loadProgram("Quorlen.exe"), nullptr);
+    setFileOpenerForTests(nullptr);
 }
 
 TEST_F(LoaderTest, ClosesTheFileOnEveryWayOut) {
