@@ -103,10 +103,21 @@ DisplayRef windowDisplayOrPrimary() {
     return display != nullptr ? display : primaryDisplay();
 }
 
+// Hidden over the picture, shown over its borders, the frame and outside,
+// and shown while a notice is open.
+void updateCursorVisibility() {
+    if (mainWindow == nullptr || !cursorClipSet) return;
+    int32_t x, y;
+    setCursorVisible(messageBoxOpen || !getCursorPosition(x, y));
+}
+
+// Once the capture ends, WM_SETCURSOR comes back only with the next move,
+// so the cursor is set for where it is now.
 void releaseMouseCapture() {
     if (!mouseCaptured) return;
     mouseCaptured = false;  // first: the release sends WM_CAPTURECHANGED
     windowPlatform().captureMouse(mainWindow, false);
+    updateCursorVisibility();
 }
 
 bool isEmpty(const Rect& r) { return r.right <= r.left || r.bottom <= r.top; }
@@ -217,10 +228,12 @@ void setCursorVisible(bool visible) {
     cursorVisible = visible;
 }
 
-void onSetCursor() {
-    if (mainWindow == nullptr || !cursorClipSet) return;
-    int32_t x, y;
-    setCursorVisible(messageBoxOpen || !getCursorPosition(x, y));
+void onSetCursor() { updateCursorVisibility(); }
+
+// While the window holds the capture the system sends it no WM_SETCURSOR,
+// over the window or outside it: its mouse moves take that part.
+void onMouseMove() {
+    if (mouseCaptured) updateCursorVisibility();
 }
 
 void showMessage(const std::string& message) {
@@ -377,6 +390,7 @@ void onCaptureChanged() {
     mouseCaptured = false;
     leftButton = false;
     rightButton = false;
+    updateCursorVisibility();
 }
 
 // The keyboard menu's modal loop would swallow the next key and hold the

@@ -107,6 +107,8 @@ bool onActivate(uint32_t state, bool minimised);
 // WM_SIZE: whether the window is now minimised (before the viewport follows).
 void noteMinimised(bool minimised);
 void onSetCursor();
+// WM_MOUSEMOVE: the cursor's visibility follows it while the mouse is captured.
+void onMouseMove();
 // The minimum tracking size when windowed; false in fullscreen.
 bool onGetMinMaxInfo(Point& minTrackSize);
 void onDisplayChange();

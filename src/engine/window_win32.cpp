@@ -159,6 +159,9 @@ LRESULT handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_SETCURSOR:
             onSetCursor();
             return DefWindowProcW(window, message, wParam, lParam);
+        case WM_MOUSEMOVE:
+            onMouseMove();
+            return 0;
         case WM_MOUSEACTIVATE:
             return MA_ACTIVATEANDEAT;  // the activating click is not a game click
         case WM_GETMINMAXINFO: {

@@ -493,6 +493,76 @@ TEST_F(WindowTest, CursorHiddenOverThePictureShownElsewhere) {
     EXPECT_EQ(fakes::calls, (Calls{"hide cursor", "show cursor"}));
 }
 
+// A window 800x480 wide at screen (640, 291), its picture 640x480 in the
+// middle, and the cursor hidden over it.
+class DragTest : public WindowTest {
+protected:
+    static constexpr engine::Point picture{1000, 500};  // client (360, 209)
+    static constexpr engine::Point border{650, 500};    // client (10, 209): beside the picture
+    static constexpr engine::Point frame{636, 400};     // client (-4, 109): the window's frame
+    static constexpr engine::Point outside{5, 5};       // client (-635, -286)
+
+    void SetUp() override {
+        WindowTest::SetUp();
+        engine::toggleFullscreen();
+        fakes::clientWidth = 800;
+        fakes::clientHeight = 480;
+        fakes::clientOrigin = engine::Point{640, 291};
+        engine::setCursorClipRect(80, 0, 640, 480);
+        moveTo(picture);
+        engine::onSetCursor();
+        fakes::calls.clear();
+    }
+    static void moveTo(engine::Point screen) { fakes::cursor = screen; }
+};
+
+// While the mouse is captured the system sends no WM_SETCURSOR, not even
+// over the window: the moves carry the rule, each change counted once.
+TEST_F(DragTest, CursorFollowsTheRuleWhileTheMouseIsCaptured) {
+    engine::onMouseButton(true, true);
+    for (engine::Point at : {border, picture, frame, outside, picture, outside}) {
+        moveTo(at);
+        engine::onMouseMove();
+    }
+    EXPECT_EQ(fakes::calls, (Calls{"capture", "show cursor", "hide cursor", "show cursor",
+                                   "hide cursor", "show cursor"}));
+}
+
+// When the capture ends the cursor is set for where it is, as the next
+// WM_SETCURSOR comes only with the next move: the button released, another
+// window taking the capture, the focus lost.
+TEST_F(DragTest, CursorSetWhereItIsWhenTheCaptureEnds) {
+    const std::pair<const char*, void (*)()> endings[] = {
+        {"button released", [] { engine::onMouseButton(false, false); }},
+        {"capture taken", [] { engine::onCaptureChanged(); }},
+        {"focus lost", [] { engine::onFocusLost(); }},
+    };
+    for (auto [name, endCapture] : endings) {
+        SetUp();
+        engine::onMouseButton(false, true);
+        moveTo(border);  // no move dispatched since
+        endCapture();
+        EXPECT_EQ(fakes::calls.back(), "show cursor") << name;
+        fakes::calls.clear();
+        engine::onMouseButton(false, true);
+        moveTo(picture);
+        endCapture();
+        EXPECT_EQ(fakes::calls.back(), "hide cursor") << name;
+    }
+}
+
+// Without the capture, WM_SETCURSOR does the work: uncaptured moves and
+// every move in fullscreen, where a press takes no capture, change nothing.
+TEST_F(DragTest, MovesWithoutTheCaptureLeaveTheCursorAlone) {
+    moveTo(border);
+    engine::onMouseMove();
+    engine::toggleFullscreen();
+    fakes::calls.clear();
+    engine::onMouseButton(true, true);
+    engine::onMouseMove();
+    EXPECT_TRUE(fakes::calls.empty());
+}
+
 TEST_F(WindowTest, CursorShownWhileANoticeIsOpen) {
     static bool calledFromNotice;
     calledFromNotice = false;

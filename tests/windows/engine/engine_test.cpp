@@ -191,6 +191,45 @@ TEST(EngineWindow, ButtonsAndHostKeys) {
     for (uint8_t byte : engine::keyStates()) EXPECT_EQ(byte, 0);
 }
 
+bool cursorShowing() {
+    CURSORINFO info{};
+    info.cbSize = sizeof info;
+    GetCursorInfo(&info);
+    return (info.flags & CURSOR_SHOWING) != 0;
+}
+
+// The cursor moves, then its message: the engine reads the position itself.
+void moveCursor(UINT message, POINT client) {
+    POINT screen = client;
+    ClientToScreen(mainWindow(), &screen);
+    SetCursorPos(screen.x, screen.y);
+    SendMessageW(mainWindow(), message, message == WM_LBUTTONUP ? 0 : MK_LBUTTON,
+                 MAKELPARAM(client.x, client.y));
+}
+
+// Windowed, a drag from the picture holds the capture, under which no
+// WM_SETCURSOR comes: the moves and the release show and hide the cursor.
+TEST(EngineWindow, CursorFollowsADragOutOfTheWindow) {
+    SendMessageW(mainWindow(), WM_KEYDOWN, VK_F11, 0);
+    pumpAll();
+    ASSERT_FALSE(engine::isFullscreen());
+    const POINT picture{320, 240}, outside{-40, -60};
+    moveCursor(WM_SETCURSOR, picture);
+    EXPECT_FALSE(cursorShowing());
+    moveCursor(WM_LBUTTONDOWN, picture);
+    EXPECT_EQ(GetCapture(), mainWindow());
+    moveCursor(WM_MOUSEMOVE, outside);
+    EXPECT_TRUE(cursorShowing());
+    moveCursor(WM_MOUSEMOVE, picture);
+    EXPECT_FALSE(cursorShowing());
+    moveCursor(WM_LBUTTONUP, outside);  // released outside with no move before
+    EXPECT_EQ(GetCapture(), nullptr);
+    EXPECT_TRUE(cursorShowing());
+    SendMessageW(mainWindow(), WM_KEYDOWN, VK_F11, 0);
+    pumpAll();
+    EXPECT_TRUE(engine::isFullscreen());
+}
+
 TEST(EngineWindow, MouseActivateEatsTheClick) {
     EXPECT_EQ(SendMessageW(mainWindow(), WM_MOUSEACTIVATE, 0, 0), MA_ACTIVATEANDEAT);
 }
