@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "engine/graphics.h"
+#include "errors.h"
 
 namespace engine {
 
@@ -110,6 +111,10 @@ std::vector<uint8_t> convertToTopDownArgb(const uint8_t* bits, int32_t stride, i
         for (int32_t x = 0; x < width; ++x, out += 4) storeWord(out, 0xFF000000 | row[x]);
     }
     return pixels;
+}
+
+void unableToLoadImage(const std::string& path) {
+    app::abortProgram(app::ErrorType::fileSystem, "Unable to load image file '" + path + "'.");
 }
 
 std::u16string cp1252ToUtf16(const std::string& text) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,19 @@ std::vector<uint32_t> convertWithColourKey(uint32_t colourKey, const uint8_t* bi
 // Bytes of 0xFF000000 | colour pixels, rows top-down.
 std::vector<uint8_t> convertToTopDownArgb(const uint8_t* bits, int32_t stride, int32_t height,
                                           int32_t width);
+
+// Ends the program (fileSystem) for a picture file that cannot be loaded.
+[[noreturn]] void unableToLoadImage(const std::string& path);
+// Runs a loader's conversion of the file at path: a picture whose pixels the
+// host cannot hold ends the program like a file that cannot be loaded.
+template <typename Convert>
+auto convertPicture(const std::string& path, Convert convert) -> decltype(convert()) {
+    try {
+        return convert();
+    } catch (const std::bad_alloc&) {
+        unableToLoadImage(path);
+    }
+}
 
 // Guest strings are code page 1252.
 std::u16string cp1252ToUtf16(const std::string& text);

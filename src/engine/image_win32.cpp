@@ -51,24 +51,20 @@ bool headerIsOversized(const std::u16string& widePath, uint32_t maxSize) {
     return isOversizedBitmapHeader(header, size, maxSize);
 }
 
-[[noreturn]] void unableToLoad(const std::string& path) {
-    app::abortProgram(app::ErrorType::fileSystem, "Unable to load image file '" + path + "'.");
-}
-
 // The name comes from the guest in its ANSI code page, 1252. A picture larger
 // than a texture is refused before the platform allocates it.
 void openBitmap(const std::string& path, LoadedBitmap& bitmap) {
     const std::u16string widePath = cp1252ToUtf16(path);
     const uint32_t maxSize = maxTextureSize();
-    if (headerIsOversized(widePath, maxSize)) unableToLoad(path);
+    if (headerIsOversized(widePath, maxSize)) unableToLoadImage(path);
     bitmap.handle = static_cast<HBITMAP>(LoadImageW(nullptr, reinterpret_cast<LPCWSTR>(widePath.c_str()),
                                                     IMAGE_BITMAP, 0, 0,
                                                     LR_LOADFROMFILE | LR_CREATEDIBSECTION));
-    if (bitmap.handle == nullptr) unableToLoad(path);
+    if (bitmap.handle == nullptr) unableToLoadImage(path);
     GetObjectW(bitmap.handle, sizeof bitmap.dib, &bitmap.dib);
     if (!isSupportedBitmap(describe(bitmap.dib)))
         app::abortProgram(app::ErrorType::fileSystem, "Unsupported image format for '" + path + "'.");
-    if (!fitsTexture(bitmap.width(), bitmap.height(), maxSize)) unableToLoad(path);
+    if (!fitsTexture(bitmap.width(), bitmap.height(), maxSize)) unableToLoadImage(path);
 }
 
 }  // namespace
@@ -83,8 +79,10 @@ Image loadImage(const std::string& path, std::optional<uint32_t> colourKey) {
         glTexImage2D(GL_TEXTURE_RECTANGLE, 0, GL_RGBA, bitmap.width(), bitmap.height(), 0, GL_BGR,
                      GL_UNSIGNED_BYTE, bitmap.bits());
     } else {
-        const std::vector<uint32_t> pixels =
-            convertWithColourKey(*colourKey, bitmap.bits(), bitmap.stride(), bitmap.height(), bitmap.width());
+        const std::vector<uint32_t> pixels = convertPicture(path, [&] {
+            return convertWithColourKey(*colourKey, bitmap.bits(), bitmap.stride(), bitmap.height(),
+                                        bitmap.width());
+        });
         glTexImage2D(GL_TEXTURE_RECTANGLE, 0, GL_RGBA, bitmap.width(), bitmap.height(), 0, GL_BGRA,
                      GL_UNSIGNED_BYTE, pixels.data());
     }
@@ -94,10 +92,11 @@ Image loadImage(const std::string& path, std::optional<uint32_t> colourKey) {
 std::shared_ptr<ImageInMemory> loadImageInMemory(const std::string& path) {
     LoadedBitmap bitmap;
     openBitmap(path, bitmap);
-    std::vector<uint8_t> pixels =
-        convertToTopDownArgb(bitmap.bits(), bitmap.stride(), bitmap.height(), bitmap.width());
-    return std::make_shared<ImageInMemory>(static_cast<uint32_t>(bitmap.width()),
-                                           static_cast<uint32_t>(bitmap.height()), std::move(pixels));
+    return convertPicture(path, [&] {
+        return std::make_shared<ImageInMemory>(
+            static_cast<uint32_t>(bitmap.width()), static_cast<uint32_t>(bitmap.height()),
+            convertToTopDownArgb(bitmap.bits(), bitmap.stride(), bitmap.height(), bitmap.width()));
+    });
 }
 
 }  // namespace engine

@@ -3,9 +3,11 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "engine/graphics.h"
 #include "errors.h"
@@ -26,6 +28,16 @@ struct FileCloser {
     }
 };
 
+// Frees the reader's state on every way out (also after a finished read).
+struct PngReader {
+    png_image image;
+    PngReader() {
+        std::memset(&image, 0, sizeof image);
+        image.version = PNG_IMAGE_VERSION;
+    }
+    ~PngReader() { png_image_free(&image); }
+};
+
 }  // namespace
 
 bool readFontImage(const std::string& path, FontImage& font, uint32_t maxSize) {
@@ -33,21 +45,21 @@ bool readFontImage(const std::string& path, FontImage& font, uint32_t maxSize) {
     FileCloser closer{app::openFile(path, "rb")};
     if (!closer.file) return false;
 
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
+    PngReader reader;
+    png_image& image = reader.image;
     if (!png_image_begin_read_from_stdio(&image, closer.file) || image.warning_or_error != 0 ||
-        !fitsTexture(image.width, image.height, maxSize)) {
-        png_image_free(&image);
+        !fitsTexture(image.width, image.height, maxSize))
         return false;
-    }
     image.format = PNG_FORMAT_RGBA;
-    // Zeroed, and sized in size_t: nothing undecoded is ever split.
-    std::vector<uint32_t> pixels(static_cast<size_t>(image.width) * image.height);
-    if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) {
-        png_image_free(&image);
+    // Zeroed, and sized in size_t: nothing undecoded is ever split. A picture
+    // within the texture bound may still be more than the host can hold.
+    std::vector<uint32_t> pixels;
+    try {
+        pixels.resize(static_cast<size_t>(image.width) * image.height);
+    } catch (const std::bad_alloc&) {
         return false;
     }
+    if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) return false;
     font.width = image.width;
     font.height = image.height;
     font.pixels = std::move(pixels);
@@ -68,16 +80,14 @@ std::vector<GlyphInfo> splitGlyphs(const uint32_t* firstRow, uint32_t width, uin
     return glyphs;
 }
 
-std::vector<uint32_t> flipVertically(const std::vector<uint32_t>& pixels, int32_t width,
-                                     int32_t height) {
-    std::vector<uint32_t> flipped(pixels.size());
+std::vector<uint32_t> flipVertically(std::vector<uint32_t> pixels, int32_t width, int32_t height) {
+    // In place, row pairs swapped: a font's pixels are never held twice.
     const size_t rowLength = static_cast<size_t>(width);
-    for (int32_t r = 0; r < height; ++r) {
-        const uint32_t* source = pixels.data() + static_cast<size_t>(height - 1 - r) * rowLength;
-        std::memcpy(flipped.data() + static_cast<size_t>(r) * rowLength, source,
-                    rowLength * sizeof(uint32_t));
+    for (int32_t top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
+        uint32_t* upper = pixels.data() + static_cast<size_t>(top) * rowLength;
+        std::swap_ranges(upper, upper + rowLength, pixels.data() + static_cast<size_t>(bottom) * rowLength);
     }
-    return flipped;
+    return pixels;
 }
 
 DecodedFont decodeFont(const std::string& path, uint32_t maxSize) {
@@ -88,7 +98,7 @@ DecodedFont decodeFont(const std::string& path, uint32_t maxSize) {
         font.glyphs = splitGlyphs(image.pixels.data(), image.width, image.height);
     if (font.glyphs.size() < fontMinimumGlyphs)
         app::abortProgram(app::ErrorType::fileSystem, "Font.png is not a valid font image");
-    font.flippedPixels = flipVertically(image.pixels, static_cast<int32_t>(image.width),
+    font.flippedPixels = flipVertically(std::move(image.pixels), static_cast<int32_t>(image.width),
                                         static_cast<int32_t>(image.height));
     return font;
 }

@@ -35,16 +35,17 @@ struct FontImage {
     std::vector<uint32_t> pixels;
 };
 // False when the file cannot be opened or decoded, a warning is reported
-// while its header is read, or the header names a picture wider or higher
-// than maxSize (checked before the pixels are allocated).
+// while its header is read, the header names a picture wider or higher than
+// maxSize (checked before the pixels are allocated), or the host cannot hold
+// the pixels.
 bool readFontImage(const std::string& path, FontImage& image, uint32_t maxSize);
 
 // The runs of columns between the separators of the first row (and after the
 // last one), each spanning the whole height.
 std::vector<GlyphInfo> splitGlyphs(const uint32_t* firstRow, uint32_t width, uint32_t height);
-// Row r of the result is row height - 1 - r of the input.
-std::vector<uint32_t> flipVertically(const std::vector<uint32_t>& pixels, int32_t width,
-                                     int32_t height);
+// Row r of the result is row height - 1 - r of the input; a moved-in array
+// is flipped where it is, without a second copy.
+std::vector<uint32_t> flipVertically(std::vector<uint32_t> pixels, int32_t width, int32_t height);
 
 // A font ready for upload: its glyphs and its pixels with the bottom row first.
 struct DecodedFont {
@@ -53,9 +54,9 @@ struct DecodedFont {
     std::vector<GlyphInfo> glyphs;
     std::vector<uint32_t> flippedPixels;
 };
-// Reads, splits and flips the font; ends the program (fileSystem) when the
-// file is unreadable, larger than one texture of maxSize or has fewer than
-// 128 glyphs.
+// Reads, splits and flips the font, holding its pixels once; ends the program
+// (fileSystem) when the file is unreadable, larger than one texture of
+// maxSize or than the host can hold, or has fewer than 128 glyphs.
 DecodedFont decodeFont(const std::string& path, uint32_t maxSize);
 
 // One glyph as drawText draws it: drawSprite's arguments but the texture.
