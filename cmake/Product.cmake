@@ -40,10 +40,10 @@ target_link_libraries(engine PUBLIC engine_portable core PNG::PNG
 # main.cpp is an object library so that WinMain lands in the executable itself
 # (a static library's WinMain would be searched too late by the C runtime),
 # and so that the Windows tests can link the start-up functions.
-add_library(app_main OBJECT ${CMAKE_SOURCE_DIR}/src/main.cpp)
+add_library(app_main OBJECT ${CMAKE_SOURCE_DIR}/src/app/main.cpp)
 target_include_directories(app_main PUBLIC ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(app_main PUBLIC
-  "$<LINK_GROUP:RESCAN,core,peloader,machine,platform,engine_portable,engine>")
+# The engine after the packages that call it through its interface.
+target_link_libraries(app_main PUBLIC app platform engine)
 
 add_executable(QuorlenZiradeva WIN32 ${CMAKE_SOURCE_DIR}/src/app.rc)
 target_link_libraries(QuorlenZiradeva PRIVATE app_main)

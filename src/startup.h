@@ -1,7 +1,7 @@
-// The portable half of the program's start-up (module main): the option and
-// names it looks for, the sequence from the native handlers to the end of the
-// guest run, and what WinMain does with an exception that ends the run: the
-// log line and the text and style of the one fatal-error box.
+// The portable helpers of the program's start-up (module main, src/app/):
+// the option and names it looks for, and what WinMain does with an exception
+// that ends the run: the log line and the text and style of the one
+// fatal-error box. Part of core, so that every package may use them.
 #pragma once
 
 #include <cstdint>
@@ -9,10 +9,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-namespace peloader {
-class Program;
-}
 
 namespace app {
 
@@ -30,15 +26,6 @@ bool hasVsyncOption(const std::vector<std::string>& args);
 // The folder part of a Windows or POSIX path, without a trailing separator
 // except at a drive's root ("C:\\") or the root itself.
 std::string directoryOf(const std::string& path);
-
-// run from the accepted game executable on: registers every native handler,
-// builds the guest image and process, GDI and the viewport, then runs the
-// guest from its entry point. Returns when the guest has ended; a guest
-// failure (ProgramException) is logged, followed by the machine dump, and
-// ends as abortProgram(program, "VM execution error"). It reaches the engine
-// through src/engine/*.h only: the real engine in the program, the recording
-// fake in native tests.
-void runGuestProgram(const peloader::Program& program);
 
 // Runs body inside WinMain's error handler. Returns the user text of the
 // fatal error that ended it (nothing when it returned normally): the kind's

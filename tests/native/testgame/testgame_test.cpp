@@ -30,6 +30,7 @@
 #include "platform/kelmInput.h"
 #include "platform/platform.h"
 #include "platform/window.h"
+#include "app/main.h"
 #include "startup.h"
 
 namespace {

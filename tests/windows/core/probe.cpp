@@ -5,7 +5,7 @@
 #include <string>
 
 #include "log.h"
-#include "main.h"
+#include "app/main.h"
 
 int main() {
     const wchar_t* out = _wgetenv(L"QZ_PROBE_OUT");

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "main.h"
+#include "app/main.h"
 #include "windowsTestSupport.h"
 
 namespace {

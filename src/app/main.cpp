@@ -1,4 +1,4 @@
-#include "main.h"
+#include "app/main.h"
 
 #include <windows.h>
 #include <shellapi.h>

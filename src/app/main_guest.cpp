@@ -1,8 +1,8 @@
 // The start-up from the native handlers on: the part of run that needs no
-// Windows header, so that native tests run the program's own sequence. Apart
-// from startup.cpp, so that a user of the small start-up helpers links
-// without the platform and machine packages.
-#include "peloader/program.h"
+// Windows header, so that native tests run the program's own sequence. It
+// sits above the platform, beside main.cpp; the small start-up helpers in
+// startup.cpp stay in core, below every package.
+#include "app/main.h"
 #include "engine/graphics.h"
 #include "errors.h"
 #include "game/patch.h"
@@ -13,8 +13,8 @@
 #include "platform/kelmGraphics.h"
 #include "platform/kelmInput.h"
 #include "platform/platform.h"
+#include "peloader/program.h"
 #include "platform/window.h"
-#include "startup.h"
 
 namespace app {
 
