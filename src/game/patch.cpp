@@ -7,6 +7,7 @@
 #include "machine/executer.h"
 #include "machine/machineState.h"
 #include "platform/handle.h"
+#include "platform/kelmGraphics.h"
 
 namespace game {
 
@@ -17,6 +18,8 @@ using machine::state;
 using machine::WordView;
 using platform::continueAfter;
 using platform::jumpTo;
+using platform::layerPitchDword;
+using platform::layerPixelsDword;
 using platform::readDword;
 
 namespace {
@@ -59,9 +62,10 @@ void copyRow(const WordView& source, uint32_t y, uint32_t pitch, uint8_t* out) {
 // first argument). A short pitch runs off the picture in one of the last
 // rows: a range error, with every pixel before it copied.
 void patchPictureCopy() {
-    WordView layerObject = machine::hostSliceUint(Addr{state.esi.v}, 16);
-    Addr pixels{layerObject.get(14)};
-    uint32_t pitch = layerObject.get(15);
+    // The layer object from its start through the pitch, as the lock left it.
+    WordView layerObject = machine::hostSliceUint(Addr{state.esi.v}, layerPitchDword + 1);
+    Addr pixels{layerObject.get(layerPixelsDword)};
+    uint32_t pitch = layerObject.get(layerPitchDword);
     WordView source = pictureView(pixels, pitch);
     WordView frame = machine::hostSliceUint(Addr{state.ebp.v - 0x74u}, 32);
     uint32_t b = frame.get(0);       // ebp - 0x74

@@ -42,9 +42,6 @@ std::unordered_map<uint32_t, Layer> layers;  // by the layer object's guest addr
 // guest memory mapped onto freed host memory.
 std::shared_ptr<engine::ImageInMemory> lockedPixels;
 
-constexpr uint32_t layerObjectSize = 96;
-constexpr uint32_t layerPixelsDword = 14;
-constexpr uint32_t layerPitchDword = 15;
 constexpr uint32_t firstCleanUpFlagOffset = 4;
 // The game's own clean-up routines that destroyLayer still runs: the first
 // when the object's byte 4 is set, the second for bit 0 of the flags.
