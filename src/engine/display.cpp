@@ -1,6 +1,7 @@
 // engine.display: the display list and its selection rules.
 #include "engine/display.h"
 
+#include "engine/engine.h"
 #include "errors.h"
 #include "types.h"
 
@@ -12,8 +13,9 @@ std::vector<DisplayRef> displays;
 bool vsyncOption = false;
 const DisplaySource* source = nullptr;
 
-constexpr uint32_t minimumWidth = 640;
-constexpr uint32_t minimumHeight = 480;
+// A display must hold the whole picture at scale 1.
+constexpr uint32_t minimumWidth = gameWidth;
+constexpr uint32_t minimumHeight = gameHeight;
 constexpr uint32_t minimumRefreshVsync = 20;
 constexpr uint32_t minimumRefresh = 10;
 

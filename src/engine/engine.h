@@ -40,6 +40,10 @@ private:
 };
 
 // ---- Drawing into the 640x480 picture (engine.graphics) -------------------
+// The game's picture in pixels. The guest's screen is this size too: its
+// screen metrics and the full-screen rectangle it draws to.
+constexpr int32_t gameWidth = 640;
+constexpr int32_t gameHeight = 480;
 // Game space: (0, 0) is the bottom-left corner and y points up.
 void clearScreen();
 void swapBuffers();

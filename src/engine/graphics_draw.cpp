@@ -8,9 +8,6 @@ namespace engine {
 
 namespace {
 
-constexpr int32_t pictureWidth = 640;
-constexpr int32_t pictureHeight = 480;
-
 // Written by setViewport; all zero until the first one.
 int32_t viewportScale = 0;
 int32_t viewportOffsetX = 0;
@@ -38,9 +35,9 @@ bool fitsTexture(int64_t width, int64_t height, uint32_t maxSize) {
 
 ViewportLayout computeViewport(int32_t width, int32_t height) {
     ViewportLayout layout{};
-    layout.scale = std::max(1, std::min(height / pictureHeight, width / pictureWidth));
-    layout.glWidth = pictureWidth * layout.scale;
-    layout.glHeight = pictureHeight * layout.scale;
+    layout.scale = std::max(1, std::min(height / gameHeight, width / gameWidth));
+    layout.glWidth = gameWidth * layout.scale;
+    layout.glHeight = gameHeight * layout.scale;
     layout.offsetX = (width - layout.glWidth) / 2;
     layout.offsetY = (height - layout.glHeight) / 2;
     layout.glX = layout.offsetX;
@@ -56,8 +53,8 @@ void rememberViewport(const ViewportLayout& layout) {
 }
 
 void windowToGame(int32_t& x, int32_t& y) {
-    x = std::clamp((x - viewportOffsetX) / viewportScale, 0, pictureWidth - 1);
-    y = std::clamp((y - viewportOffsetY) / viewportScale, 0, pictureHeight - 1);
+    x = std::clamp((x - viewportOffsetX) / viewportScale, 0, gameWidth - 1);
+    y = std::clamp((y - viewportOffsetY) / viewportScale, 0, gameHeight - 1);
 }
 
 void splitColour(uint32_t colour, float& red, float& green, float& blue) {

@@ -24,8 +24,8 @@ HDC graphicsDC = nullptr;
 constexpr int32_t contextVersion = 33;
 constexpr GLsizei infoLogSize = 1000;
 
-// Game space (640x480, origin bottom-left) to clip space, column-major.
-constexpr GLfloat vertexTransform[6] = {1.0f / 320, 0, -1, 0, 1.0f / 240, -1};
+// Game space (origin bottom-left) to clip space, column-major.
+constexpr GLfloat vertexTransform[6] = {2.0f / gameWidth, 0, -1, 0, 2.0f / gameHeight, -1};
 
 bool windowsSwapInterval(int32_t interval) { return wglSwapIntervalEXT(interval) != FALSE; }
 uint32_t windowsLastError() { return GetLastError(); }

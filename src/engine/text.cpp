@@ -109,7 +109,8 @@ std::vector<GlyphSprite> layOutText(int32_t x, int32_t y, const std::string& tex
     sprites.reserve(text.size());
     // Unsigned arithmetic: wraps like the 32-bit values it stands for.
     uint32_t pen = static_cast<uint32_t>(x);
-    const int32_t bottom = static_cast<int32_t>(480u - (static_cast<uint32_t>(y) + fontHeight + 5u));
+    const int32_t bottom =
+        static_cast<int32_t>(uint32_t{gameHeight} - (static_cast<uint32_t>(y) + fontHeight + 5u));
     for (size_t i = 0; i < text.size(); ++i) {
         const uint8_t c = static_cast<uint8_t>(text[i]);
         if (c >= glyphs.size()) throw app::RangeError(app::format("No glyph for byte %u", c));

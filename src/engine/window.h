@@ -26,8 +26,6 @@ void hideWindow();
 constexpr uint32_t styleFullscreen = 0x80000000;  // WS_POPUP
 constexpr uint32_t styleWindowed = 0x80CE0000;    // popup, caption, system menu, frame, minimise
 constexpr uint32_t styleVisible = 0x10000000;     // WS_VISIBLE
-constexpr int32_t gameWidth = 640;
-constexpr int32_t gameHeight = 480;
 
 struct Point {
     int32_t x = 0;

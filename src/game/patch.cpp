@@ -3,23 +3,27 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "engine/engine.h"
 #include "machine/executer.h"
 #include "machine/machineState.h"
 #include "platform/handle.h"
+#include "platform/kelmGraphics.h"
 
 namespace game {
 
 using app::Addr;
+using engine::gameHeight;
+using engine::gameWidth;
 using machine::state;
 using machine::WordView;
 using platform::continueAfter;
 using platform::jumpTo;
+using platform::layerPitchDword;
+using platform::layerPixelsDword;
 using platform::readDword;
 
 namespace {
 
-constexpr uint32_t pictureWidth = 640;
-constexpr uint32_t pictureHeight = 480;
 constexpr uint32_t bufferCount = 9;
 constexpr Addr branchCounter{0x413178};
 
@@ -33,7 +37,7 @@ constexpr Addr branchNotTakenContinuation{0x40155b};  // above 8
 // too large for any block is refused by guest memory instead of wrapping to
 // a small view.
 WordView pictureView(Addr pixels, uint32_t pitch) {
-    uint64_t count = uint64_t{pitch} * pictureHeight;
+    uint64_t count = uint64_t{pitch} * gameHeight;
     uint64_t clamped = std::min<uint64_t>(count, UINT32_MAX);
     return machine::hostSliceUint(pixels, static_cast<uint32_t>(clamped));
 }
@@ -43,12 +47,12 @@ WordView pictureView(Addr pixels, uint32_t pitch) {
 void copyRow(const WordView& source, uint32_t y, uint32_t pitch, uint8_t* out) {
     uint64_t rowStart = uint64_t{y} * pitch;
     uint64_t inPicture = rowStart < source.count ? source.count - rowStart : 0;
-    uint32_t columns = static_cast<uint32_t>(std::min<uint64_t>(inPicture, pictureWidth));
+    uint32_t columns = static_cast<uint32_t>(std::min<uint64_t>(inPicture, gameWidth));
     if (columns > 0) {
         const uint8_t* row = source.bytes + rowStart * 4;
         for (uint32_t x = 0; x < columns; ++x) out[x] = row[x * 4];
     }
-    if (columns < pictureWidth)
+    if (columns < gameWidth)
         throw app::RangeError(app::format("Picture pixel %u of a view of %u",
                                           static_cast<uint32_t>(rowStart + columns), source.count));
 }
@@ -58,9 +62,10 @@ void copyRow(const WordView& source, uint32_t y, uint32_t pitch, uint8_t* out) {
 // first argument). A short pitch runs off the picture in one of the last
 // rows: a range error, with every pixel before it copied.
 void patchPictureCopy() {
-    WordView layerObject = machine::hostSliceUint(Addr{state.esi.v}, 16);
-    Addr pixels{layerObject.get(14)};
-    uint32_t pitch = layerObject.get(15);
+    // The layer object from its start through the pitch, as the lock left it.
+    WordView layerObject = machine::hostSliceUint(Addr{state.esi.v}, layerPitchDword + 1);
+    Addr pixels{layerObject.get(layerPixelsDword)};
+    uint32_t pitch = layerObject.get(layerPitchDword);
     WordView source = pictureView(pixels, pitch);
     WordView frame = machine::hostSliceUint(Addr{state.ebp.v - 0x74u}, 32);
     uint32_t b = frame.get(0);       // ebp - 0x74
@@ -71,9 +76,9 @@ void patchPictureCopy() {
     if (index < 0 || index >= static_cast<int32_t>(bufferCount))
         throw app::RangeError(app::format("Picture buffer %d of %u", index, bufferCount));
     Addr buffer{buffers.get(static_cast<uint32_t>(index))};
-    uint8_t* destination = machine::hostSlice(buffer, pictureWidth * pictureHeight).data();
-    for (uint32_t y = 0; y < pictureHeight; ++y)
-        copyRow(source, y, pitch, destination + y * pictureWidth);
+    uint8_t* destination = machine::hostSlice(buffer, gameWidth * gameHeight).data();
+    for (uint32_t y = 0; y < gameHeight; ++y)
+        copyRow(source, y, pitch, destination + y * gameWidth);
     jumpTo(pictureCopyContinuation);
 }
 

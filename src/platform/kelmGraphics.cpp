@@ -42,15 +42,11 @@ std::unordered_map<uint32_t, Layer> layers;  // by the layer object's guest addr
 // guest memory mapped onto freed host memory.
 std::shared_ptr<engine::ImageInMemory> lockedPixels;
 
-constexpr uint32_t layerObjectSize = 96;
-constexpr uint32_t layerPixelsDword = 14;
-constexpr uint32_t layerPitchDword = 15;
 constexpr uint32_t firstCleanUpFlagOffset = 4;
 // The game's own clean-up routines that destroyLayer still runs: the first
 // when the object's byte 4 is set, the second for bit 0 of the flags.
 constexpr Addr firstCleanUpRoutine{0x4074d8};
 constexpr Addr secondCleanUpRoutine{0x407e94};
-constexpr int32_t screenHeight = 480;
 
 [[noreturn]] void unsupported() { throw ProgramException("Unsupported argument"); }
 
@@ -67,7 +63,7 @@ bool isLayerObject(Addr object) { return !object.isNull() && object != displayOb
 // Top-down y of a rectangle's top row to the engine's y-up bottom row,
 // wrapping like the game's 32-bit arithmetic.
 int32_t flipY(uint32_t top, uint32_t height) {
-    return static_cast<int32_t>(uint32_t{screenHeight} - (height + top));
+    return static_cast<int32_t>(uint32_t{engine::gameHeight} - (height + top));
 }
 
 // The layer's texture is deleted: no layer shares it, and nothing draws
@@ -284,9 +280,10 @@ void fillRect() {
     if (!isDisplay(destination) || static_cast<int32_t>(right) < static_cast<int32_t>(left) ||
         static_cast<int32_t>(bottom) < static_cast<int32_t>(top))
         unsupported();
-    engine::drawRectangle(static_cast<int32_t>(left), static_cast<int32_t>(479u - bottom),
-                          static_cast<int32_t>(right - left + 1u),
-                          static_cast<int32_t>(bottom - top + 1u), colour);
+    uint32_t height = bottom - top + 1u;
+    engine::drawRectangle(static_cast<int32_t>(left), flipY(top, height),
+                          static_cast<int32_t>(right - left + 1u), static_cast<int32_t>(height),
+                          colour);
     returnFromHook();
 }
 
@@ -320,7 +317,8 @@ void ignoreDisplayCall() {
 void checkFullScreenRect() {
     ArgumentView args = hookArguments();
     if (!isDisplay(args.argAddr(1)) || args.arg32(2).v != 0 || args.arg32(3).v != 0 ||
-        args.arg32(4).v != 640 || args.arg32(5).v != 480)
+        args.arg32(4).v != uint32_t{engine::gameWidth} ||
+        args.arg32(5).v != uint32_t{engine::gameHeight})
         unsupported();
     returnFromHook();
 }

@@ -8,6 +8,7 @@
 // space and goes straight to the engine's back buffer.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/handle.h"
@@ -16,6 +17,12 @@ namespace platform {
 
 // The game's global that holds the draw object's address, 0 when none.
 constexpr Addr dxDrawObjectGlobal{0x413148};
+
+// The game's layer object, 96 bytes. A lock writes two of its dwords, which
+// the game's own picture copy then reads.
+constexpr uint32_t layerObjectSize = 96;
+constexpr uint32_t layerPixelsDword = 14;  // guest address of the locked pixels
+constexpr uint32_t layerPitchDword = 15;   // pixels per row: the layer's width
 
 // Binds the library's 19 routines. Called once by the start-up, after the
 // window functions and before the input library hooks.

@@ -223,8 +223,9 @@ void LoadCursorA() { returnDefaultResource(cursorHandle); }
 
 void GetSystemMetrics() {
     uint32_t index = arg32(1).v;
-    if (index == 0) return returnFromFunction(640u);  // SM_CXSCREEN
-    if (index == 1) return returnFromFunction(480u);  // SM_CYSCREEN
+    // The guest's screen is the picture.
+    if (index == 0) return returnFromFunction(uint32_t{engine::gameWidth});   // SM_CXSCREEN
+    if (index == 1) return returnFromFunction(uint32_t{engine::gameHeight});  // SM_CYSCREEN
     throw ProgramException("Unsupported argument");
 }
 
