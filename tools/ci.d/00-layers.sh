@@ -4,7 +4,7 @@
 # form each package and what each package may include. Prints every include
 # that goes against it (file:line, the header and the rule) and fails.
 #
-#   bash tools/ci.d/10-layers.sh
+#   bash tools/ci.d/00-layers.sh
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 exec python3 - "$root" <<'PYTHON'
