@@ -170,7 +170,13 @@ TEST_F(Draw, PicturesLargerThanATextureEndTheProgram) {
     EXPECT_EQ(engine::loadImageInMemory(atLimit)->width, static_cast<uint32_t>(limit));
     const std::string wider = writePicture("wider.bmp", patternPicture(limit + 1, 1, 0));
     const std::string higher = writePicture("higher.bmp", patternPicture(1, limit + 1, 0));
-    for (const std::string& path : {wider, higher}) {
+    // Decoded, these would be refused as 32-bit pictures: their message shows
+    // that the header refused them before the platform decoded any pixel.
+    const std::string wider32 = app::joinPath(logFolder(), "wider32.bmp");
+    writeFile(wider32, bmpFileWith(patternPicture(limit + 1, 1, 0), 32, false));
+    const std::string higher32 = app::joinPath(logFolder(), "higher32.bmp");
+    writeFile(higher32, bmpFileWith(patternPicture(1, limit + 1, 0), 32, false));
+    for (const std::string& path : {wider, higher, wider32, higher32}) {
         EXPECT_EQ(abortLog([&] { engine::loadImage(path); }), "Unable to load image file '" + path + "'.\r\n");
         EXPECT_EQ(abortLog([&] { engine::loadImageInMemory(path); }),
                   "Unable to load image file '" + path + "'.\r\n");
