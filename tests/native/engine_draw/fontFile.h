@@ -16,6 +16,7 @@
 
 #include "engine/text.h"
 #include "errors.h"
+#include "expectAbort.h"
 #include "log.h"
 
 namespace fonttest {
@@ -93,12 +94,7 @@ protected:
     }
     // The log after a call that must end the program with fileSystem.
     std::string abortLog(const std::function<void()>& call) {
-        try {
-            call();
-            ADD_FAILURE() << "no abort";
-        } catch (const app::AbortProgramException& e) {
-            EXPECT_EQ(e.type, app::ErrorType::fileSystem);
-        }
+        expectAbort(app::ErrorType::fileSystem, call);
         app::resetLogForTests();
         std::ifstream in(dir / "log.txt", std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});

@@ -13,6 +13,7 @@
 #include "engine/text.h"
 #include "engine/window.h"
 #include "errors.h"
+#include "expectAbort.h"
 #include "files.h"
 #include "log.h"
 #include "windowsTestSupport.h"
@@ -42,12 +43,7 @@ std::string abortLog(const std::function<void()>& call) {
     std::string logPath = app::joinPath(logFolder(), "log.txt");
     DeleteFileW(wintest::wide(logPath).c_str());
     app::initLog(logFolder());
-    try {
-        call();
-        ADD_FAILURE() << "no abort";
-    } catch (const app::AbortProgramException& e) {
-        EXPECT_EQ(e.type, app::ErrorType::fileSystem);
-    }
+    expectAbort(app::ErrorType::fileSystem, call);
     app::resetLogForTests();
     app::resetErrorsForTests();
     std::string text = wintest::readFile(logPath);
