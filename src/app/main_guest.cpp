@@ -9,11 +9,11 @@
 #include "log.h"
 #include "machine/executer.h"
 #include "machine/machineState.h"
+#include "peloader/program.h"
 #include "platform/gdi.h"
 #include "platform/kelmGraphics.h"
 #include "platform/kelmInput.h"
 #include "platform/platform.h"
-#include "peloader/program.h"
 #include "platform/window.h"
 
 namespace app {

@@ -62,8 +62,9 @@ MemoryBlock mappedBlock{};
 // The last-hit cache (fastPath::lastHit) holds a block only while the blocks
 // ascend without overlap and end by 2^32: then at most one block can hold a
 // non-empty range and the search always finds it, so a hit gives the block
-// the search would. A block that overlaps the mapped block is never cached (the mapped
-// block comes first), nor one that reaches into the reserved range.
+// the search would. A block that overlaps the mapped block is never cached
+// (the mapped block comes first), nor one that reaches into the reserved
+// range.
 // Behind it sits the block hit before, so code that alternates between the
 // stack and one data block does not search on every access.
 MemoryBlock noBlock{Addr{0}, nullptr, 0, 0};

@@ -22,11 +22,12 @@ struct StreamCloser {
 };
 using StreamPtr = std::unique_ptr<std::FILE, StreamCloser>;
 
+// How the file is opened: app::openFile, or a test's stream.
+FileOpener fileOpener = app::openFile;
+
 // The whole file, read in pieces so that only bytes that arrive take memory.
 // False if it cannot be opened or its stream reports an error. The file is
 // closed before any of it is parsed.
-FileOpener fileOpener = app::openFile;
-
 bool readFile(const std::string& path, std::vector<uint8_t>& bytes) {
     StreamPtr stream(fileOpener(path, "rb"));
     if (!stream) return false;
